@@ -1,0 +1,62 @@
+// Tarvo TapeStop: while Trigger is on, the stereo input is recorded into two
+// ring buffers and played back at a rate that falls from normal speed to
+// standstill, fading out below a quarter of normal speed; Speed sets how
+// fast, Mix blends the result with the dry input. With Trigger off the input
+// passes unchanged. All timing is counted in frames; the sample rate plays no
+// part in the sound.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "AudioEffectX.h"
+
+// Length of each ring buffer in samples, whatever the sample rate.
+constexpr VstInt32 kBufferLength = 480000;
+
+class TapeStopVST : public AudioEffectX {
+public:
+    enum Parameter : VstInt32 { kTrigger, kSpeed, kMix, kNumParameters };
+    static constexpr VstInt32 kNumPrograms = 1;
+    static constexpr VstInt32 kUniqueId = fourCharCode("tkqz");
+
+    explicit TapeStopVST(audioMasterCallback audioMaster);
+
+    // Audio thread.
+    void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+
+    // Any thread, also while audio runs: each parameter is one indivisible
+    // 32-bit value, written whole and read whole.
+    void setParameter(VstInt32 index, float value) override;
+    float getParameter(VstInt32 index) override;
+
+    // Texts the host shows; any thread. They write only into the host's buffer.
+    void getParameterLabel(VstInt32 index, char* label) override;
+    void getParameterDisplay(VstInt32 index, char* text) override;
+    void getParameterName(VstInt32 index, char* text) override;
+    bool getEffectName(char* name) override;
+    bool getVendorString(char* text) override;
+    bool getProductString(char* text) override;
+
+private:
+    void startStop();
+    void record(float left, float right);
+    void slowDown();
+    void writeWetFrame(float& left, float& right);
+
+    // trigger, speed and mix are written by the host's parameter thread and
+    // read by the audio thread; every other field belongs to the processing.
+    std::atomic<float> trigger;
+    float previousTrigger;            // trigger at the end of the last frame
+    std::atomic<std::int32_t> speed;  // hundredths, 0 to 100 for host values 0 to 1
+    std::int32_t stopCounter;         // engaged frames since the stop began
+    std::int32_t writeIndex;          // next slot recorded
+    float bufferL[kBufferLength];
+    float bufferR[kBufferLength];
+    float playbackRate;       // samples per frame; 1 is normal speed
+    float readPosition;       // fractional slot, in samples
+    std::atomic<float> mix;   // share of the stopped signal against the dry input
+
+    static_assert(std::atomic<float>::is_always_lock_free && sizeof(std::atomic<float>) == 4);
+    static_assert(std::atomic<std::int32_t>::is_always_lock_free && sizeof(std::atomic<std::int32_t>) == 4);
+};

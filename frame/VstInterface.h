@@ -1,0 +1,308 @@
+// The VST 2.4 binary interface as this frame speaks it: integer types, the
+// effect record a host reads directly, flag bits, dispatcher and host opcodes,
+// and the records the frame itself lays out. Everything here is interface
+// data; its layout is checked at compile time for 64-bit targets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using VstInt32 = std::int32_t;
+using VstIntPtr = std::intptr_t;
+
+struct AEffect;
+
+using audioMasterCallback = VstIntPtr (*)(AEffect* effect, VstInt32 opcode, VstInt32 index,
+                                          VstIntPtr value, void* ptr, float opt);
+using AEffectDispatcherProc = VstIntPtr (*)(AEffect* effect, VstInt32 opcode, VstInt32 index,
+                                            VstIntPtr value, void* ptr, float opt);
+using AEffectProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs,
+                                    VstInt32 sampleFrames);
+using AEffectProcessDoubleProc = void (*)(AEffect* effect, double** inputs, double** outputs,
+                                          VstInt32 sampleFrames);
+using AEffectSetParameterProc = void (*)(AEffect* effect, VstInt32 index, float value);
+using AEffectGetParameterProc = float (*)(AEffect* effect, VstInt32 index);
+
+// A four-character code: the first character in the most significant byte.
+constexpr VstInt32 fourCharCode(const char (&code)[5]) {
+    return static_cast<VstInt32>((static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24) |
+                                 (static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16) |
+                                 (static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8) |
+                                 static_cast<std::uint32_t>(static_cast<unsigned char>(code[3])));
+}
+
+constexpr VstInt32 kEffectMagic = fourCharCode("VstP");
+constexpr VstInt32 kVstVersion = 2400;
+constexpr VstInt32 kVstMaxParamStrLen = 8;
+constexpr VstInt32 kVstMaxEffectNameLen = 32;
+constexpr VstInt32 kVstMaxVendorStrLen = 64;
+constexpr VstInt32 kVstMaxProductStrLen = 64;
+
+// The effect record. The host holds a pointer to it and calls through it.
+struct AEffect {
+    VstInt32 magic;
+    AEffectDispatcherProc dispatcher;
+    AEffectProcessProc process;  // deprecated accumulating process
+    AEffectSetParameterProc setParameter;
+    AEffectGetParameterProc getParameter;
+    VstInt32 numPrograms;
+    VstInt32 numParams;
+    VstInt32 numInputs;
+    VstInt32 numOutputs;
+    VstInt32 flags;
+    VstIntPtr resvd1;
+    VstIntPtr resvd2;
+    VstInt32 initialDelay;
+    VstInt32 realQualities;  // deprecated
+    VstInt32 offQualities;   // deprecated
+    float ioRatio;           // deprecated
+    void* object;            // the effect object that owns this record
+    void* user;              // the host's own; the effect never touches it
+    VstInt32 uniqueID;
+    VstInt32 version;
+    AEffectProcessProc processReplacing;
+    AEffectProcessDoubleProc processDoubleReplacing;
+    char future[56];
+};
+
+static_assert(sizeof(void*) == 8, "the effect record is laid out for 64-bit targets");
+static_assert(offsetof(AEffect, magic) == 0);
+static_assert(offsetof(AEffect, dispatcher) == 8);
+static_assert(offsetof(AEffect, process) == 16);
+static_assert(offsetof(AEffect, setParameter) == 24);
+static_assert(offsetof(AEffect, getParameter) == 32);
+static_assert(offsetof(AEffect, numPrograms) == 40);
+static_assert(offsetof(AEffect, numParams) == 44);
+static_assert(offsetof(AEffect, numInputs) == 48);
+static_assert(offsetof(AEffect, numOutputs) == 52);
+static_assert(offsetof(AEffect, flags) == 56);
+static_assert(offsetof(AEffect, resvd1) == 64);
+static_assert(offsetof(AEffect, resvd2) == 72);
+static_assert(offsetof(AEffect, initialDelay) == 80);
+static_assert(offsetof(AEffect, realQualities) == 84);
+static_assert(offsetof(AEffect, offQualities) == 88);
+static_assert(offsetof(AEffect, ioRatio) == 92);
+static_assert(offsetof(AEffect, object) == 96);
+static_assert(offsetof(AEffect, user) == 104);
+static_assert(offsetof(AEffect, uniqueID) == 112);
+static_assert(offsetof(AEffect, version) == 116);
+static_assert(offsetof(AEffect, processReplacing) == 120);
+static_assert(offsetof(AEffect, processDoubleReplacing) == 128);
+static_assert(offsetof(AEffect, future) == 136);
+static_assert(sizeof(AEffect) == 192);
+
+// Bits of AEffect::flags.
+enum VstAEffectFlags : VstInt32 {
+    effFlagsHasEditor = 1 << 0,  // never set: the frame's effects have no editor window
+    effFlagsHasClip = 1 << 1,    // deprecated
+    effFlagsHasVu = 1 << 2,      // deprecated
+    effFlagsCanMono = 1 << 3,    // deprecated
+    effFlagsCanReplacing = 1 << 4,
+    effFlagsProgramChunks = 1 << 5,
+    effFlagsIsSynth = 1 << 8,
+    effFlagsNoSoundInStop = 1 << 9,
+    effFlagsExtIsAsync = 1 << 10,   // deprecated
+    effFlagsExtHasBuffer = 1 << 11, // deprecated
+    effFlagsCanDoubleReplacing = 1 << 12,
+};
+
+// Opcodes the host sends through the record's dispatcher.
+enum AEffectOpcodes : VstInt32 {
+    effOpen = 0,
+    effClose,
+    effSetProgram,
+    effGetProgram,
+    effSetProgramName,
+    effGetProgramName,
+    effGetParamLabel,
+    effGetParamDisplay,
+    effGetParamName,
+    effGetVu,
+    effSetSampleRate,  // 10
+    effSetBlockSize,
+    effMainsChanged,
+    effEditGetRect,
+    effEditOpen,
+    effEditClose,
+    effEditDraw,
+    effEditMouse,
+    effEditKey,
+    effEditIdle,
+    effEditTop,  // 20
+    effEditSleep,
+    effIdentify,
+    effGetChunk,
+    effSetChunk,
+    effProcessEvents,  // 25: first opcode of the extended dispatcher
+    effCanBeAutomated,
+    effString2Parameter,
+    effGetNumProgramCategories,
+    effGetProgramNameIndexed,
+    effCopyProgram,  // 30
+    effConnectInput,
+    effConnectOutput,
+    effGetInputProperties,
+    effGetOutputProperties,
+    effGetPlugCategory,
+    effGetCurrentPosition,
+    effGetDestinationBuffer,
+    effOfflineNotify,
+    effOfflinePrepare,
+    effOfflineRun,  // 40
+    effProcessVarIo,
+    effSetSpeakerArrangement,
+    effSetBlockSizeAndSampleRate,
+    effSetBypass,
+    effGetEffectName,
+    effGetErrorText,
+    effGetVendorString,
+    effGetProductString,
+    effGetVendorVersion,
+    effVendorSpecific,  // 50
+    effCanDo,
+    effGetTailSize,
+    effIdle,
+    effGetIcon,
+    effSetViewPosition,
+    effGetParameterProperties,
+    effKeysRequired,
+    effGetVstVersion,
+    effEditKeyDown,
+    effEditKeyUp,  // 60
+    effSetEditKnobMode,
+    effGetMidiProgramName,
+    effGetCurrentMidiProgram,
+    effGetMidiProgramCategory,
+    effHasMidiProgramsChanged,
+    effGetMidiKeyName,
+    effBeginSetProgram,
+    effEndSetProgram,
+    effGetSpeakerArrangement,
+    effShellGetNextPlugin,  // 70
+    effStartProcess,
+    effStopProcess,
+    effSetTotalSampleToProcess,
+    effSetPanLaw,
+    effBeginLoadBank,
+    effBeginLoadProgram,
+    effSetProcessPrecision,
+    effGetNumMidiInputChannels,
+    effGetNumMidiOutputChannels,  // 79: last opcode the frame knows
+};
+
+// Opcodes the effect sends through the host callback. The frame makes no
+// request with opcodes 5, 8, 9, 36 or 47, so they have no name here.
+enum AudioMasterOpcodes : VstInt32 {
+    audioMasterAutomate = 0,
+    audioMasterVersion = 1,
+    audioMasterCurrentId = 2,
+    audioMasterIdle = 3,
+    audioMasterPinConnected = 4,
+    audioMasterWantMidi = 6,
+    audioMasterGetTime = 7,
+    audioMasterTempoAt = 10,
+    audioMasterGetNumAutomatableParameters = 11,
+    audioMasterGetParameterQuantization = 12,
+    audioMasterIOChanged = 13,
+    audioMasterNeedIdle = 14,
+    audioMasterSizeWindow = 15,
+    audioMasterGetSampleRate = 16,
+    audioMasterGetBlockSize = 17,
+    audioMasterGetInputLatency = 18,
+    audioMasterGetOutputLatency = 19,
+    audioMasterGetPreviousPlug = 20,
+    audioMasterGetNextPlug = 21,
+    audioMasterWillReplaceOrAccumulate = 22,
+    audioMasterGetCurrentProcessLevel = 23,
+    audioMasterGetAutomationState = 24,
+    audioMasterOfflineStart = 25,
+    audioMasterOfflineRead = 26,
+    audioMasterOfflineWrite = 27,
+    audioMasterOfflineGetCurrentPass = 28,
+    audioMasterOfflineGetCurrentMetaPass = 29,
+    audioMasterSetOutputSampleRate = 30,
+    audioMasterGetOutputSpeakerArrangement = 31,
+    audioMasterGetVendorString = 32,
+    audioMasterGetProductString = 33,
+    audioMasterGetVendorVersion = 34,
+    audioMasterVendorSpecific = 35,
+    audioMasterCanDo = 37,
+    audioMasterGetLanguage = 38,
+    audioMasterOpenWindow = 39,
+    audioMasterCloseWindow = 40,
+    audioMasterGetDirectory = 41,
+    audioMasterUpdateDisplay = 42,
+    audioMasterBeginEdit = 43,
+    audioMasterEndEdit = 44,
+    audioMasterOpenFileSelector = 45,
+    audioMasterCloseFileSelector = 46,
+    audioMasterGetChunkFile = 48,
+    audioMasterGetInputSpeakerArrangement = 49,
+};
+
+// Filter bit of a time-information request: the host should fill in the tempo.
+constexpr VstInt32 kVstTempoValid = 1 << 10;
+
+enum VstPlugCategory : VstInt32 {
+    kPlugCategUnknown = 0,
+    kPlugCategEffect = 1,
+    kPlugCategSynth = 2,
+};
+
+// The key record the extended dispatcher builds for the editor's key opcodes.
+struct VstKeyCode {
+    VstInt32 character;
+    unsigned char virt;
+    unsigned char modifier;
+};
+
+struct VstSpeakerProperties {
+    float azimuth;
+    float elevation;
+    float radius;
+    float reserved;
+    char name[64];
+    VstInt32 type;
+    char future[28];
+};
+
+static_assert(offsetof(VstSpeakerProperties, azimuth) == 0);
+static_assert(offsetof(VstSpeakerProperties, elevation) == 4);
+static_assert(offsetof(VstSpeakerProperties, radius) == 8);
+static_assert(offsetof(VstSpeakerProperties, reserved) == 12);
+static_assert(offsetof(VstSpeakerProperties, name) == 16);
+static_assert(offsetof(VstSpeakerProperties, type) == 80);
+static_assert(offsetof(VstSpeakerProperties, future) == 84);
+static_assert(sizeof(VstSpeakerProperties) == 112);
+
+// A speaker arrangement of numChannels speakers is one block of
+// kSpeakerArrangementHeaderBytes + numChannels * sizeof(VstSpeakerProperties)
+// bytes; the array below stands for the first of them.
+struct VstSpeakerArrangement {
+    VstInt32 type;
+    VstInt32 numChannels;
+    VstSpeakerProperties speakers[1];
+};
+
+constexpr std::size_t kSpeakerArrangementHeaderBytes = 8;
+static_assert(offsetof(VstSpeakerArrangement, type) == 0);
+static_assert(offsetof(VstSpeakerArrangement, numChannels) == 4);
+static_assert(offsetof(VstSpeakerArrangement, speakers) == kSpeakerArrangementHeaderBytes);
+static_assert(sizeof(VstSpeakerArrangement) == kSpeakerArrangementHeaderBytes + sizeof(VstSpeakerProperties));
+
+// Records that the frame only passes on by pointer; their contents are the
+// host's or the effect's affair, so they stay incomplete here.
+struct ERect;
+struct VstTimeInfo;
+struct VstEvents;
+struct VstVariableIo;
+struct VstPinProperties;
+struct VstParameterProperties;
+struct VstPatchChunkInfo;
+struct VstAudioFile;
+struct VstOfflineTask;
+struct VstFileSelect;
+struct VstWindow;
+struct MidiProgramName;
+struct MidiProgramCategory;
+struct MidiKeyName;
