@@ -45,10 +45,6 @@ struct Counts {
 constinit thread_local bool armed = false;
 constinit thread_local Counts counted{};
 
-void noteBytes(std::size_t bytes) {
-    if (bytes > counted.largestBytes) counted.largestBytes = bytes;
-}
-
 // Runs the calls with counting armed on this thread; answers the counts.
 template <typename Calls>
 Counts measure(Calls&& calls) {
@@ -70,6 +66,15 @@ void* __libc_realloc(void* pointer, std::size_t bytes);
 void __libc_free(void* pointer);
 void* __libc_memalign(std::size_t alignment, std::size_t bytes);
 
+}  // extern "C"
+
+namespace {
+void noteBytes(std::size_t bytes) {
+    if (bytes > counted.largestBytes) counted.largestBytes = bytes;
+}
+}  // namespace
+
+extern "C" {
 void* malloc(std::size_t bytes) {
     if (armed) ++counted.mallocs, noteBytes(bytes);
     return __libc_malloc(bytes);

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The checks CI runs after `make test`; a developer can run them too.
+#   1. Ardour's VST scanner, a real third-party host, on the built plug-ins
+#   2. the whole test suite built with AddressSanitizer and UBSan
+#   3. the concurrency test built with ThreadSanitizer
+#   4. the tests that load the plug-in under valgrind memcheck
+#   5. each libFuzzer target for a bounded time
+# Any failure or sanitizer report fails the script.
+# Usage: scripts/ci-proof.sh   (FUZZ_SECONDS=60 sets the time per fuzz target)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs="${JOBS:-$(nproc)}"
+step() { printf '\n=== %s (%s)\n' "$1" "$(date -u +%T)"; }
+
+step "installing what the checks need"
+scripts/install-deps.sh ardour valgrind clang-14 libclang-rt-14-dev
+
+step "building the plug-ins and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build -j "$jobs"
+
+step "real host: Ardour's VST 2.4 scanner"
+TAPESTOP_REQUIRE_REAL_HOST=1 build/tests/proof_realhost_test
+
+step "AddressSanitizer and UndefinedBehaviorSanitizer: all tests"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTOP_SANITIZE=address,undefined > /dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+step "ThreadSanitizer: concurrency"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTOP_SANITIZE=thread > /dev/null
+cmake --build build-tsan -j "$jobs" --target proof_concurrency_test
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/proof_concurrency_test
+
+step "valgrind memcheck: the tests that load the plug-in"
+# Not the realtime test (it replaces the allocator valgrind watches) and not
+# the real-host test (the host is another process).
+for program in build/tests/*_test; do
+  case "$(basename "$program")" in proof_realtime_test | proof_realhost_test) continue ;; esac
+  echo "valgrind $program"
+  TAPESTOP_PROOF_QUICK=1 valgrind -q --error-exitcode=1 --leak-check=full \
+    --errors-for-leak-kinds=definite,indirect,possible "$program" --gtest_brief=1
+done
+
+step "fuzzing"
+scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+
+step "all proof checks passed"
