@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo install clean
+.PHONY: all deps build test bench demo install clean
 
 all: build
 
@@ -17,6 +17,10 @@ build: deps
 # Builds, then runs every test against the built plug-ins.
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# Benchmarks of the built plug-in; ends with a table of ratios to their limits.
+bench: build
+	$(BUILD_DIR)/bench/tapestop_bench
 
 clean:
 	rm -rf $(BUILD_DIR)
