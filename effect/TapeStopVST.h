@@ -39,10 +39,23 @@ public:
     bool getProductString(char* text) override;
 
 private:
-    void startStop();
-    void record(float left, float right);
-    void slowDown();
-    void writeWetFrame(float& left, float& right);
+    // The fields that only the processing touches, held in a local for the
+    // length of a block: the compiler must assume that the host's output
+    // buffers alias the members, and would store and reload them around
+    // every sample written.
+    struct Tape {
+        float previousTrigger;
+        std::int32_t stopCounter;
+        std::int32_t writeIndex;
+        float playbackRate;
+        float readPosition;
+    };
+    Tape loadTape() const;
+    void storeTape(const Tape& tape);
+    static void startStop(Tape& tape);
+    void record(Tape& tape, float left, float right);
+    void slowDown(Tape& tape) const;
+    void writeWetFrame(Tape& tape, float& left, float& right) const;
 
     // trigger, speed and mix are written by the host's parameter thread and
     // read by the audio thread; every other field belongs to the processing.
