@@ -27,9 +27,9 @@ constexpr int kBlockSizesFrames[] = {1, 32, 512, 4096};
 constexpr int kLargestBlockFrames = 4096;
 
 // Where in a stop at speed 0 each engaged state is measured, in frames since
-// the rising edge. Running is measured while the slowing curve still counts
-// (before frame 151,294; after it the curve's share of the decrement is below
-// single-precision resolution and need not be computed).
+// the rising edge. Running is measured while the slowing curve still counts:
+// from frame 151,295 on its share of the decrement is below single-precision
+// resolution and the effect no longer computes it, as in fading and stopped.
 struct StopRegion {
     const char* state;
     long firstFrame;
