@@ -111,6 +111,16 @@ TEST(Render, WithoutEventsTheInputPassesUnchanged) {
     EXPECT_EQ(rendered.run.err, "");  // no progress line when stderr is no terminal
 }
 
+// A change the file never reaches is no failure, but the user hears of it.
+TEST(Render, AnEventPastTheEndIsReportedAndNotApplied) {
+    tooltest::TempDir dir;
+    const Audio input = tooltest::testSignal(5000, 2, kSampleRateHz);
+    const Rendered rendered = renderThroughTool(dir, input, {"--at=4999", "Mix=0", "--stop", "10s"});
+    ASSERT_EQ(rendered.run.exitCode, 0) << rendered.run.err;
+    EXPECT_NE(rendered.run.err.find("warning: 1 parameter change"), std::string::npos) << rendered.run.err;
+    EXPECT_TRUE(tooltest::sameBits(rendered.audio.samples, input.samples));
+}
+
 // Out-of-range samples are clipped to full scale, never wrapped around, and
 // counted; float output keeps them.
 TEST(Render, IntegerOutputClipsAndCountsClippedSamples) {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "RenderHost.h"
+
 namespace tapestop {
 
 namespace {
@@ -172,8 +174,7 @@ void writeJsonParameters(std::ostringstream& out, const std::vector<ParameterInf
 
 PluginInfo readPluginInfo(const std::string& path) {
     host::PluginLibrary library(path);
-    host::Host host;
-    host.setRecording(false);
+    RenderHost host(kInfoSampleRateHz, kInfoBlockFrames);
     host::Effect effect(library, host);
     effect.dispatch(effOpen);
     effect.dispatch(effSetSampleRate, 0, 0, nullptr, kInfoSampleRateHz);

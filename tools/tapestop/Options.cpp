@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>

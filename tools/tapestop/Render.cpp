@@ -20,13 +20,14 @@ namespace {
 constexpr int kMaxChannels = 2;
 constexpr double kMillisecondsPerSecond = 1000.0;
 
+// Rounded to the nearest frame; times beyond any file are held at a frame
+// no file reaches, which keeps the conversion defined.
 std::int64_t framesAt(const TimeSpec& time, int sampleRateHz) {
-    switch (time.unit) {
-        case TimeSpec::Unit::kSeconds: return std::llround(time.amount * sampleRateHz);
-        case TimeSpec::Unit::kMilliseconds: return std::llround(time.amount * sampleRateHz / kMillisecondsPerSecond);
-        case TimeSpec::Unit::kFrames: break;
-    }
-    return static_cast<std::int64_t>(time.amount);
+    constexpr double kBeyondAnyFileFrames = 9.0e18;
+    double frames = time.amount;
+    if (time.unit == TimeSpec::Unit::kSeconds) frames = time.amount * sampleRateHz;
+    if (time.unit == TimeSpec::Unit::kMilliseconds) frames = time.amount * sampleRateHz / kMillisecondsPerSecond;
+    return static_cast<std::int64_t>(std::round(std::min(frames, kBeyondAnyFileFrames)));
 }
 
 std::vector<ParameterEvent> resolveEvents(host::Effect& effect, const RenderOptions& options, int sampleRateHz) {
@@ -67,22 +68,35 @@ void stopEffect(host::Effect& effect) {
     effect.close();
 }
 
-// One chunk of the file, processed in pieces that end where an event is due.
-struct Chunk {
-    std::int64_t firstFrame;
-    int frames;
+// The library, host and effect of one render, built and torn down in order.
+struct PluginSession {
+    host::PluginLibrary library;
+    RenderHost host;
+    host::Effect effect;
+
+    PluginSession(const std::string& path, int sampleRateHz, int blockFrames)
+        : library(path.empty() ? host::builtPluginPath() : path), host(sampleRateHz, blockFrames), effect(library, host) {}
 };
 
-void processChunk(const Chunk& chunk, host::Effect& effect, RenderHost& host, EventSchedule& schedule,
-                  PluginBlocks& blocks) {
+// What processing a chunk of the file takes.
+struct Playback {
+    host::Effect& effect;
+    RenderHost& host;
+    EventSchedule& schedule;
+    PluginBlocks& blocks;
+};
+
+// One chunk of the file, processed in pieces that end where an event is due.
+void processChunk(std::int64_t firstFrame, int frames, Playback& playback) {
     int offset = 0;
-    while (offset < chunk.frames) {
-        const std::int64_t frame = chunk.firstFrame + offset;
-        for (const ParameterEvent& event : schedule.takeDue(frame)) effect.setParameter(event.index, event.value);
-        const auto frames = static_cast<int>(schedule.framesBeforeNextEvent(frame, chunk.frames - offset));
-        host.moveTo(frame);
-        blocks.process(offset, frames);
-        offset += frames;
+    while (offset < frames) {
+        const std::int64_t frame = firstFrame + offset;
+        for (const ParameterEvent& event : playback.schedule.takeDue(frame))
+            playback.effect.setParameter(event.index, event.value);
+        const auto pieceFrames = static_cast<int>(playback.schedule.framesBeforeNextEvent(frame, frames - offset));
+        playback.host.moveTo(frame);
+        playback.blocks.process(offset, pieceFrames);
+        offset += pieceFrames;
     }
 }
 
@@ -119,6 +133,25 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Reads, processes and writes the whole file, one block at a time.
+void streamFile(AudioReader& reader, AudioWriter& writer, Playback& playback, int blockFrames,
+                const std::atomic<bool>& stopRequested, RenderSummary& summary) {
+    const int channels = reader.channels();
+    std::vector<float> fileIn(static_cast<std::size_t>(blockFrames) * channels);
+    std::vector<float> fileOut(fileIn.size());
+    Progress progress(reader.frames(), reader.sampleRateHz());
+    while (const auto frames = static_cast<int>(reader.read(fileIn.data(), blockFrames))) {
+        if (stopRequested.load()) throw std::runtime_error("interrupted; no output written");
+        deinterleave(fileIn, channels, frames, playback.blocks);
+        processChunk(summary.frames, frames, playback);
+        summary.peak = std::max(summary.peak, interleave(playback.blocks, channels, frames, fileOut));
+        writer.write(fileOut.data(), frames);
+        summary.frames += frames;
+        progress.update(summary.frames);
+    }
+    progress.finish();
+}
+
 }  // namespace
 
 RenderSummary render(const RenderOptions& options, const std::atomic<bool>& stopRequested) {
@@ -128,33 +161,19 @@ RenderSummary render(const RenderOptions& options, const std::atomic<bool>& stop
     AudioReader reader(options.inputPath);
     checkChannels(reader, options.inputPath);
     const int rate = reader.sampleRateHz();
-    const int channels = reader.channels();
 
-    host::PluginLibrary library(options.pluginPath.empty() ? host::builtPluginPath() : options.pluginPath);
-    RenderHost host(rate, options.blockFrames);
-    host::Effect effect(library, host);
-    openEffect(effect, rate, options.blockFrames);
-    applySettings(effect, options.settings);
-    EventSchedule schedule(resolveEvents(effect, options, rate));
-    resumeEffect(effect);
-    PluginBlocks blocks(effect, options.blockFrames);
-    AudioWriter writer(options.outputPath, format, channels, rate);
+    PluginSession session(options.pluginPath, rate, options.blockFrames);
+    openEffect(session.effect, rate, options.blockFrames);
+    applySettings(session.effect, options.settings);
+    EventSchedule schedule(resolveEvents(session.effect, options, rate));
+    resumeEffect(session.effect);
+    PluginBlocks blocks(session.effect, options.blockFrames);
+    AudioWriter writer(options.outputPath, format, reader.channels(), rate);
 
-    RenderSummary summary{0, rate, channels, 0.0, 0.0f, format.clips, 0, format.description, 0};
-    std::vector<float> fileIn(static_cast<std::size_t>(options.blockFrames) * channels);
-    std::vector<float> fileOut(fileIn.size());
-    Progress progress(reader.frames(), rate);
-    while (const auto frames = static_cast<int>(reader.read(fileIn.data(), options.blockFrames))) {
-        if (stopRequested.load()) throw std::runtime_error("interrupted; no output written");
-        deinterleave(fileIn, channels, frames, blocks);
-        processChunk(Chunk{summary.frames, frames}, effect, host, schedule, blocks);
-        summary.peak = std::max(summary.peak, interleave(blocks, channels, frames, fileOut));
-        writer.write(fileOut.data(), frames);
-        summary.frames += frames;
-        progress.update(summary.frames);
-    }
-    progress.finish();
-    stopEffect(effect);
+    RenderSummary summary{0, rate, reader.channels(), 0.0, 0.0f, format.clips, 0, format.description, 0};
+    Playback playback{session.effect, session.host, schedule, blocks};
+    streamFile(reader, writer, playback, options.blockFrames, stopRequested, summary);
+    stopEffect(session.effect);
     writer.commit();
     summary.clippedSamples = writer.clippedSamples();
     summary.eventsPastEnd = schedule.countAtOrAfter(summary.frames);
