@@ -9,8 +9,10 @@ namespace {
 
 VstIntPtr answerBool(bool state) { return state ? 1 : 0; }
 
-// The key record for the editor: modifier is opt truncated toward zero, then
-// its low 8 bits; opt is cut to 32 bits first so that no value is undefined.
+// The key record for the editor: modifier is the low 8 bits of opt truncated
+// toward zero. Outside the VstInt32 range every finite float is a multiple of
+// 256, so its low 8 bits are 0; such values, infinities and NaN give 0 without
+// a conversion that would be undefined.
 VstKeyCode keyCodeFrom(VstInt32 index, VstIntPtr value, float opt) {
     VstKeyCode key{};
     key.character = index;
