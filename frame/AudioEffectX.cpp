@@ -226,8 +226,14 @@ bool AudioEffectX::deallocateArrangement(VstSpeakerArrangement** arrangement) {
 
 bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* from) {
     if (to == nullptr || from == nullptr) return false;
+    // Like strncpy with 63, but also sound when both point at one speaker:
+    // each byte is read before it is written.
     constexpr std::size_t kNameChars = sizeof(to->name) - 1;
-    std::strncpy(to->name, from->name, kNameChars);
+    bool ended = false;
+    for (std::size_t i = 0; i < kNameChars; ++i) {
+        ended = ended || from->name[i] == '\0';
+        to->name[i] = ended ? '\0' : from->name[i];
+    }
     to->name[kNameChars] = '\0';
     to->type = from->type;
     to->azimuth = from->azimuth;
