@@ -246,7 +246,10 @@ bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* f
 
 bool AudioEffectX::matchArrangement(VstSpeakerArrangement** to, VstSpeakerArrangement* from) {
     if (from == nullptr) return false;
-    if (!deallocateArrangement(to) || !allocateArrangement(to, from->numChannels)) return false;
+    // Matching an arrangement to itself would release the source before
+    // reading it; it keeps its block and only has its names cut.
+    const bool self = *to == from;
+    if (!self && (!deallocateArrangement(to) || !allocateArrangement(to, from->numChannels))) return false;
     (*to)->type = from->type;
     for (VstInt32 i = 0; i < (*to)->numChannels; ++i)
         if (!copySpeaker(&(*to)->speakers[i], &from->speakers[i])) return false;

@@ -287,6 +287,26 @@ TEST(Arrangements, MatchReplacesTheTargetWithACopy) {
     effect.deallocateArrangement(&from);
 }
 
+// Matched to itself, an arrangement keeps its block: nothing is released
+// or allocated, and its long names are cut to 63 characters.
+TEST(Arrangements, MatchOntoItselfKeepsTheBlock) {
+    DefaultEffect effect;
+    VstSpeakerArrangement* arrangement = threeSpeakers(effect);
+    VstSpeakerArrangement* const before = arrangement;
+    {
+        Watch watch;
+        ASSERT_TRUE(effect.matchArrangement(&arrangement, arrangement));
+        EXPECT_TRUE(allocations.released.empty());
+        EXPECT_TRUE(allocations.sizes.empty());
+    }
+    EXPECT_EQ(arrangement, before);
+    EXPECT_EQ(arrangement->type, 42);
+    EXPECT_EQ(arrangement->numChannels, 3);
+    EXPECT_STREQ(arrangement->speakers[1].name, "Centre");
+    EXPECT_EQ(std::string(arrangement->speakers[0].name), letters(63));
+    effect.deallocateArrangement(&arrangement);
+}
+
 TEST(Arrangements, MatchWithoutASourceLeavesTheTarget) {
     DefaultEffect effect;
     VstSpeakerArrangement* to = nullptr;
