@@ -54,7 +54,8 @@ void TapeStopVST::getParameterLabel(VstInt32 index, char* label) {
 }
 
 void TapeStopVST::getParameterDisplay(VstInt32 index, char* text) {
-    // Hosts rely on being asked for time information first; the answer is unused.
+    // Every display request, for any index, first asks the host for its time
+    // information, before the buffer is touched; the answer is not used.
     getTimeInfo(kVstTempoValid);
     char display[kDecimalChars];
     switch (index) {

@@ -9,8 +9,10 @@ namespace {
 
 VstIntPtr answerBool(bool state) { return state ? 1 : 0; }
 
-// The key record for the editor: modifier is opt truncated toward zero, then
-// its low 8 bits; opt is cut to 32 bits first so that no value is undefined.
+// The key record for the editor: modifier is the low 8 bits of opt truncated
+// toward zero. Outside the VstInt32 range every finite float is a multiple of
+// 256, so its low 8 bits are 0; such values, infinities and NaN give 0 without
+// a conversion that would be undefined.
 VstKeyCode keyCodeFrom(VstInt32 index, VstIntPtr value, float opt) {
     VstKeyCode key{};
     key.character = index;
@@ -224,8 +226,14 @@ bool AudioEffectX::deallocateArrangement(VstSpeakerArrangement** arrangement) {
 
 bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* from) {
     if (to == nullptr || from == nullptr) return false;
+    // Like strncpy with 63, but also sound when both point at one speaker:
+    // each byte is read before it is written.
     constexpr std::size_t kNameChars = sizeof(to->name) - 1;
-    std::strncpy(to->name, from->name, kNameChars);
+    bool ended = false;
+    for (std::size_t i = 0; i < kNameChars; ++i) {
+        ended = ended || from->name[i] == '\0';
+        to->name[i] = ended ? '\0' : from->name[i];
+    }
     to->name[kNameChars] = '\0';
     to->type = from->type;
     to->azimuth = from->azimuth;
@@ -238,7 +246,10 @@ bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* f
 
 bool AudioEffectX::matchArrangement(VstSpeakerArrangement** to, VstSpeakerArrangement* from) {
     if (from == nullptr) return false;
-    if (!deallocateArrangement(to) || !allocateArrangement(to, from->numChannels)) return false;
+    // Matching an arrangement to itself would release the source before
+    // reading it; it keeps its block and only has its names cut.
+    const bool self = *to == from;
+    if (!self && (!deallocateArrangement(to) || !allocateArrangement(to, from->numChannels))) return false;
     (*to)->type = from->type;
     for (VstInt32 i = 0; i < (*to)->numChannels; ++i)
         if (!copySpeaker(&(*to)->speakers[i], &from->speakers[i])) return false;

@@ -48,10 +48,9 @@ struct ExpectedPlugin {
 };
 
 const ExpectedPlugin kExpectedPlugins[] = {
-    {"tapestop.so", true, 1953198458, "Tarvo TapeStop", "Tarvo Pellwick", 2, 2, false, true, false},
-    // The example effect of examples/StereoGain: every plug-in built on the
-    // frame has to load, be named and replace; its identity is its own.
-    {"stereogain.so", false, std::nullopt, std::nullopt, std::nullopt, 2, 2, false, true, false},
+    {"tapestop.so", true, 1953198458 /* 'tkqz' */, "Tarvo TapeStop", "Tarvo Pellwick", 2, 2, false, true, false},
+    // The example effect of examples/StereoGain.
+    {"stereogain.so", false, 1416054638 /* 'TgGn' */, "Stereo Gain", "Tarvo Examples", 2, 2, false, true, false},
 };
 
 bool scannerRequired() { return std::getenv("TAPESTOP_REQUIRE_REAL_HOST") != nullptr; }

@@ -1,0 +1,185 @@
+// Running the built `tapestop` program as a user does, and the audio files
+// and reference renders the tool tests compare its results with.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sndfile.h>
+
+#include "PluginHost.h"
+
+extern char** environ;
+
+namespace tooltest {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A directory of its own for each test, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tapestop-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs a program with its output collected, and stdin from a file if given.
+inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& stdinPath = "/dev/null") {
+    TempDir scratch;
+    const std::string outPath = scratch.file("stdout");
+    const std::string errPath = scratch.file("stderr");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("cannot start " + program);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
+}
+
+inline RunResult runTool(const std::vector<std::string>& args) { return runProgram(TAPESTOP_CLI, args); }
+
+struct Audio {
+    int channels = 0;
+    int sampleRateHz = 0;
+    int format = 0;
+    std::vector<float> samples;  // interleaved
+    std::int64_t frames() const { return channels == 0 ? 0 : static_cast<std::int64_t>(samples.size()) / channels; }
+};
+
+inline void writeAudio(const std::string& path, const Audio& audio, int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) {
+    SF_INFO info{};
+    info.channels = audio.channels;
+    info.samplerate = audio.sampleRateHz;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) throw std::runtime_error("cannot write " + path);
+    sf_writef_float(file, audio.samples.data(), audio.frames());
+    sf_close(file);
+}
+
+inline Audio readAudio(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) throw std::runtime_error("cannot read " + path);
+    Audio audio{info.channels, info.samplerate, info.format,
+                std::vector<float>(static_cast<std::size_t>(info.frames * info.channels))};
+    sf_readf_float(file, audio.samples.data(), info.frames);
+    sf_close(file);
+    return audio;
+}
+
+// Noise-like samples in -0.9..0.9 in which neighbouring samples differ, so
+// that a frame played twice or skipped shows.
+inline Audio testSignal(std::int64_t frames, int channels, int sampleRateHz) {
+    Audio audio{channels, sampleRateHz, 0, std::vector<float>(static_cast<std::size_t>(frames * channels))};
+    std::uint32_t state = 2463534242u;
+    for (float& sample : audio.samples) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        sample = static_cast<float>(static_cast<double>(state) / 4294967296.0 * 1.8 - 0.9);
+    }
+    return audio;
+}
+
+struct Change {
+    std::int64_t frame;
+    VstInt32 index;
+    float value;
+};
+
+// What a host does with a stereo signal: open, rate, block size, settings,
+// resume, then process in blocks of at most `blockFrames` that also end at
+// every change, each change made right before its frame. The changes must be
+// in frame order.
+inline std::vector<float> referenceRender(const std::string& pluginPath, const Audio& stereo, int blockFrames,
+                                          const std::vector<Change>& settings, const std::vector<Change>& changes) {
+    host::PluginLibrary library(pluginPath);
+    host::Host h;
+    host::Effect effect(library, h);
+    effect.dispatch(effOpen);
+    effect.dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(stereo.sampleRateHz));
+    effect.dispatch(effSetBlockSize, 0, blockFrames);
+    for (const Change& setting : settings) effect.setParameter(setting.index, setting.value);
+    effect.dispatch(effMainsChanged, 0, 1);
+    const std::int64_t frames = stereo.frames();
+    std::vector<float> inL(frames), inR(frames), outL(frames), outR(frames);
+    for (std::int64_t i = 0; i < frames; ++i) {
+        inL[i] = stereo.samples[2 * i];
+        inR[i] = stereo.samples[2 * i + 1];
+    }
+    std::size_t next = 0;
+    for (std::int64_t frame = 0; frame < frames;) {
+        while (next < changes.size() && changes[next].frame == frame) {
+            effect.setParameter(changes[next].index, changes[next].value);
+            ++next;
+        }
+        std::int64_t end = std::min<std::int64_t>(frames, frame - frame % blockFrames + blockFrames);
+        if (next < changes.size()) end = std::min(end, changes[next].frame);
+        effect.processStereo(&inL[frame], &inR[frame], &outL[frame], &outR[frame], static_cast<VstInt32>(end - frame));
+        frame = end;
+    }
+    effect.stop();
+    std::vector<float> out(2 * frames);
+    for (std::int64_t i = 0; i < frames; ++i) {
+        out[2 * i] = outL[i];
+        out[2 * i + 1] = outR[i];
+    }
+    return out;
+}
+
+inline bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+}  // namespace tooltest

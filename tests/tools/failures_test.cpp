@@ -1,0 +1,121 @@
+// Every way a render can fail: a non-zero exit, one message naming the
+// problem, no output file, an existing output left as it was, and no
+// temporary file left behind.
+#include <gtest/gtest.h>
+
+#include "ToolTestSupport.h"
+
+namespace {
+
+constexpr int kSampleRateHz = 44100;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr const char* kKeptContent = "an earlier render\n";
+
+// Placeholders in a row's arguments, filled in per test directory.
+constexpr const char* kInput = "@in";
+constexpr const char* kOutput = "@out";
+
+struct FailureRow {
+    const char* what;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* message;
+};
+
+const FailureRow kFailures[] = {
+    {"missing input", {"render", "@dir/none.wav", kOutput}, kExitFailure, "No such file or directory"},
+    {"unreadable input", {"render", "@dir/text.wav", kOutput}, kExitFailure, "cannot read input"},
+    {"too many channels", {"render", "@dir/three.wav", kOutput}, kExitFailure, "has 3 channels"},
+    {"unknown output format", {"render", kInput, "@dir/out.mp9"}, kExitFailure, "cannot tell the output format"},
+    {"float into FLAC", {"render", kInput, "@dir/out.flac", "--format", "float"}, kExitFailure, "FLAC cannot hold"},
+    {"format for Vorbis", {"render", kInput, "@dir/out.ogg", "--format", "pcm16"}, kExitFailure, "does not apply"},
+    {"unknown sample format", {"render", kInput, kOutput, "--format", "pcm8"}, kExitUsage, "unknown sample format"},
+    {"unknown option", {"render", kInput, kOutput, "--bogus"}, kExitUsage, "unknown option '--bogus'"},
+    {"value out of range", {"render", kInput, kOutput, "--set", "Speed=1.5"}, kExitUsage, "bad value '1.5'"},
+    {"value not a number", {"render", kInput, kOutput, "--set", "Mix=half"}, kExitUsage, "bad value 'half'"},
+    {"setting without value", {"render", kInput, kOutput, "--set", "Mix"}, kExitUsage, "write NAME=VALUE"},
+    {"bad time", {"render", kInput, kOutput, "--stop", "5q"}, kExitUsage, "bad time '5q'"},
+    {"fractional frames", {"render", kInput, kOutput, "--at", "10.5", "Mix=1"}, kExitUsage, "bad time '10.5'"},
+    {"bad block size", {"render", kInput, kOutput, "--block", "0"}, kExitUsage, "bad block size '0'"},
+    {"option without value", {"render", kInput, kOutput, "--block"}, kExitUsage, "--block needs a value"},
+    {"missing output argument", {"render", kInput}, kExitUsage, "missing output file"},
+    {"unknown command", {"rendr", kInput, kOutput}, kExitUsage, "unknown command 'rendr'"},
+    {"unknown parameter name", {"render", kInput, kOutput, "--set", "Warp=0.5"}, kExitFailure,
+     "no parameter named 'Warp'"},
+    {"unknown parameter in an event", {"render", kInput, kOutput, "--at", "1s", "Warp=1"}, kExitFailure,
+     "no parameter named 'Warp'"},
+    {"parameter index out of range", {"render", kInput, kOutput, "--set", "3=0.5"}, kExitFailure,
+     "no parameter with index 3"},
+    {"plug-in file missing", {"render", kInput, kOutput, "--plugin", "@dir/none.so"}, kExitFailure,
+     "cannot open plug-in"},
+    {"plug-in not a library", {"render", kInput, kOutput, "--plugin", "@dir/text.wav"}, kExitFailure,
+     "as a shared library"},
+    {"library not a plug-in", {"render", kInput, kOutput, "--plugin", NON_PLUGIN_LIBRARY}, kExitFailure,
+     "is not a VST 2.4 plug-in"},
+    {"plug-in refuses", {"render", kInput, kOutput, "--plugin", REFUSING_PLUGIN}, kExitFailure,
+     "refused to create an effect"},
+    {"output directory missing", {"render", kInput, "@dir/no/out.wav"}, kExitFailure, "cannot write output"},
+    {"info of a non-plug-in", {"info", "--plugin", NON_PLUGIN_LIBRARY}, kExitFailure, "is not a VST 2.4 plug-in"},
+};
+
+std::vector<std::string> filledIn(const std::vector<std::string>& args, const tooltest::TempDir& dir) {
+    std::vector<std::string> filled;
+    for (std::string arg : args) {
+        if (arg == kInput) arg = dir.file("in.wav");
+        if (arg == kOutput) arg = dir.file("out.wav");
+        if (arg.rfind("@dir/", 0) == 0) arg = dir.file(arg.substr(5));
+        filled.push_back(arg);
+    }
+    return filled;
+}
+
+void prepareInputs(const tooltest::TempDir& dir) {
+    tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(1000, 2, kSampleRateHz));
+    tooltest::writeAudio(dir.file("three.wav"), tooltest::testSignal(1000, 3, kSampleRateHz));
+    std::ofstream(dir.file("text.wav")) << "this is not audio\n";
+}
+
+const std::vector<std::string> kInputFiles{"in.wav", "text.wav", "three.wav"};
+
+TEST(Failures, EachGivesAClearMessageAndNoOutput) {
+    for (const FailureRow& row : kFailures) {
+        SCOPED_TRACE(row.what);
+        tooltest::TempDir dir;
+        prepareInputs(dir);
+        const tooltest::RunResult run = tooltest::runTool(filledIn(row.args, dir));
+        EXPECT_EQ(run.exitCode, row.exitCode);
+        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.rfind("tapestop: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(dir.entries(), kInputFiles);  // no output, no temporary file
+    }
+}
+
+TEST(Failures, AnExistingOutputIsLeftIntact) {
+    for (const FailureRow& row : kFailures) {
+        SCOPED_TRACE(row.what);
+        tooltest::TempDir dir;
+        prepareInputs(dir);
+        std::vector<std::string> args = filledIn(row.args, dir);
+        std::ofstream(dir.file("out.wav")) << kKeptContent;
+        EXPECT_NE(tooltest::runTool(args).exitCode, 0);
+        EXPECT_EQ(tooltest::slurp(dir.file("out.wav")), kKeptContent);
+        std::vector<std::string> expected = kInputFiles;
+        expected.insert(expected.begin() + 1, "out.wav");
+        EXPECT_EQ(dir.entries(), expected);
+    }
+}
+
+TEST(Failures, ASuccessfulRenderReplacesTheOutputWhole) {
+    tooltest::TempDir dir;
+    prepareInputs(dir);
+    std::ofstream(dir.file("out.wav")) << kKeptContent;
+    const tooltest::RunResult run = tooltest::runTool({"render", dir.file("in.wav"), dir.file("out.wav")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(tooltest::readAudio(dir.file("out.wav")).frames(), 1000);
+    EXPECT_EQ(std::filesystem::status(dir.file("out.wav")).permissions() & std::filesystem::perms::owner_read,
+              std::filesystem::perms::owner_read);
+}
+
+}  // namespace

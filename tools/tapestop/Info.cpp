@@ -1,0 +1,243 @@
+#include "Info.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "RenderHost.h"
+
+namespace tapestop {
+
+namespace {
+
+constexpr float kInfoSampleRateHz = 44100.0f;
+constexpr VstInt32 kInfoBlockFrames = 512;
+
+struct FlagName {
+    VstInt32 bit;
+    const char* name;
+};
+
+constexpr std::array kFlagNames{
+    FlagName{effFlagsHasEditor, "HasEditor"},
+    FlagName{effFlagsHasClip, "HasClip"},
+    FlagName{effFlagsHasVu, "HasVu"},
+    FlagName{effFlagsCanMono, "CanMono"},
+    FlagName{effFlagsCanReplacing, "CanReplacing"},
+    FlagName{effFlagsProgramChunks, "ProgramChunks"},
+    FlagName{effFlagsIsSynth, "IsSynth"},
+    FlagName{effFlagsNoSoundInStop, "NoSoundInStop"},
+    FlagName{effFlagsExtIsAsync, "ExtIsAsync"},
+    FlagName{effFlagsExtHasBuffer, "ExtHasBuffer"},
+    FlagName{effFlagsCanDoubleReplacing, "CanDoubleReplacing"},
+};
+
+std::vector<std::string> flagNames(VstInt32 flags) {
+    std::vector<std::string> names;
+    for (const FlagName& flag : kFlagNames)
+        if ((flags & flag.bit) != 0) names.emplace_back(flag.name);
+    return names;
+}
+
+std::string categoryName(VstIntPtr category) {
+    switch (category) {
+        case kPlugCategUnknown: return "unknown";
+        case kPlugCategEffect: return "effect";
+        case kPlugCategSynth: return "synth";
+        default: return "category " + std::to_string(category);
+    }
+}
+
+std::vector<ParameterInfo> readParameters(host::Effect& effect) {
+    std::vector<ParameterInfo> parameters;
+    for (VstInt32 i = 0; i < effect.record()->numParams; ++i)
+        parameters.push_back(ParameterInfo{effect.parameterName(i), effect.parameterLabel(i), effect.getParameter(i),
+                                           effect.parameterDisplay(i)});
+    return parameters;
+}
+
+void readIdentity(host::Effect& effect, PluginInfo& info) {
+    const AEffect& record = *effect.record();
+    info.uniqueId = record.uniqueID;
+    info.version = record.version;
+    info.inputs = record.numInputs;
+    info.outputs = record.numOutputs;
+    info.flags = record.flags;
+    info.programs = record.numPrograms;
+    info.initialDelayFrames = record.initialDelay;
+    info.name = effect.effectName();
+    info.vendor = effect.vendorString();
+    info.product = effect.productString();
+    info.vendorVersion = effect.dispatch(effGetVendorVersion);
+    info.vstVersion = effect.dispatch(effGetVstVersion);
+    info.category = effect.dispatch(effGetPlugCategory);
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
+    return text.empty() ? "none" : text;
+}
+
+std::string hex(VstInt32 value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+void appendUtf8(std::string& out, unsigned code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Length of the well-formed UTF-8 sequence at text[i], or 0: the lead byte
+// fixes the length and the range of the second byte, which rules out
+// overlong forms, surrogates and code points above U+10FFFF.
+std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
+    struct LeadRow {
+        unsigned char firstLead, lastLead;
+        std::size_t length;
+        unsigned char secondMin, secondMax;
+    };
+    static constexpr std::array kLeads{
+        LeadRow{0xC2, 0xDF, 2, 0x80, 0xBF}, LeadRow{0xE0, 0xE0, 3, 0xA0, 0xBF}, LeadRow{0xE1, 0xEC, 3, 0x80, 0xBF},
+        LeadRow{0xED, 0xED, 3, 0x80, 0x9F}, LeadRow{0xEE, 0xEF, 3, 0x80, 0xBF}, LeadRow{0xF0, 0xF0, 4, 0x90, 0xBF},
+        LeadRow{0xF1, 0xF3, 4, 0x80, 0xBF}, LeadRow{0xF4, 0xF4, 4, 0x80, 0x8F},
+    };
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    for (const LeadRow& row : kLeads) {
+        if (byte(0) < row.firstLead || byte(0) > row.lastLead) continue;
+        if (i + row.length > text.size() || byte(1) < row.secondMin || byte(1) > row.secondMax) return 0;
+        for (std::size_t k = 2; k < row.length; ++k)
+            if ((byte(k) & 0xC0) != 0x80) return 0;
+        return row.length;
+    }
+    return 0;
+}
+
+// A JSON string. Plug-in texts are bytes of no stated encoding: valid UTF-8
+// passes as it is, any other byte is read as Latin-1.
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (const std::size_t length = utf8SequenceLength(text, i)) {
+            out += text.substr(i, length);
+            i += length - 1;
+        } else {
+            appendUtf8(out, c);
+        }
+    }
+    return out + "\"";
+}
+
+// Nine significant digits give back the exact float; JSON has no NaN.
+std::string jsonFloat(float value) {
+    if (!std::isfinite(value)) return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return text;
+}
+
+std::string shortFloat(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", static_cast<double>(value));
+    return text;
+}
+
+void writeJsonParameters(std::ostringstream& out, const std::vector<ParameterInfo>& parameters) {
+    out << "  \"parameters\": [";
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const ParameterInfo& p = parameters[i];
+        out << (i == 0 ? "\n" : ",\n") << "    {\"index\": " << i << ", \"name\": " << jsonString(p.name)
+            << ", \"label\": " << jsonString(p.label) << ", \"value\": " << jsonFloat(p.value)
+            << ", \"display\": " << jsonString(p.display) << "}";
+    }
+    out << (parameters.empty() ? "]\n" : "\n  ]\n");
+}
+
+}  // namespace
+
+PluginInfo readPluginInfo(const std::string& path) {
+    host::PluginLibrary library(path);
+    RenderHost host(kInfoSampleRateHz, kInfoBlockFrames);
+    host::Effect effect(library, host);
+    effect.dispatch(effOpen);
+    effect.dispatch(effSetSampleRate, 0, 0, nullptr, kInfoSampleRateHz);
+    effect.dispatch(effSetBlockSize, 0, kInfoBlockFrames);
+    PluginInfo info;
+    info.path = path;
+    readIdentity(effect, info);
+    info.parameters = readParameters(effect);
+    effect.close();
+    return info;
+}
+
+std::string formatText(const PluginInfo& info) {
+    std::ostringstream out;
+    out << "plug-in:     " << info.path << "\n"
+        << "name:        " << info.name << "\n"
+        << "vendor:      " << info.vendor << "\n"
+        << "product:     " << info.product << "\n"
+        << "unique ID:   " << info.uniqueId << " (" << hex(info.uniqueId) << ", '" << host::fourCharText(info.uniqueId)
+        << "')\n"
+        << "version:     " << info.version << " (vendor version " << info.vendorVersion << ", VST version "
+        << info.vstVersion << ")\n"
+        << "inputs:      " << info.inputs << "\n"
+        << "outputs:     " << info.outputs << "\n"
+        << "flags:       " << info.flags << " (" << joined(flagNames(info.flags)) << ")\n"
+        << "category:    " << info.category << " (" << categoryName(info.category) << ")\n"
+        << "programs:    " << info.programs << "\n"
+        << "latency:     " << info.initialDelayFrames << " frames\n"
+        << "parameters:  " << info.parameters.size() << "\n";
+    for (std::size_t i = 0; i < info.parameters.size(); ++i) {
+        const ParameterInfo& p = info.parameters[i];
+        out << "  " << i << "  " << p.name << "  value " << shortFloat(p.value) << "  shown as '" << p.display << "'"
+            << (p.label.empty() ? "" : " " + p.label) << "\n";
+    }
+    return out.str();
+}
+
+std::string formatJson(const PluginInfo& info) {
+    std::ostringstream out;
+    out << "{\n"
+        << "  \"path\": " << jsonString(info.path) << ",\n"
+        << "  \"name\": " << jsonString(info.name) << ",\n"
+        << "  \"vendor\": " << jsonString(info.vendor) << ",\n"
+        << "  \"product\": " << jsonString(info.product) << ",\n"
+        << "  \"uniqueId\": " << info.uniqueId << ",\n"
+        << "  \"uniqueIdText\": " << jsonString(host::fourCharText(info.uniqueId)) << ",\n"
+        << "  \"version\": " << info.version << ",\n"
+        << "  \"vendorVersion\": " << info.vendorVersion << ",\n"
+        << "  \"vstVersion\": " << info.vstVersion << ",\n"
+        << "  \"inputs\": " << info.inputs << ",\n"
+        << "  \"outputs\": " << info.outputs << ",\n"
+        << "  \"flags\": " << info.flags << ",\n"
+        << "  \"flagNames\": [";
+    const std::vector<std::string> flags = flagNames(info.flags);
+    for (std::size_t i = 0; i < flags.size(); ++i) out << (i == 0 ? "" : ", ") << jsonString(flags[i]);
+    out << "],\n"
+        << "  \"category\": " << info.category << ",\n"
+        << "  \"categoryName\": " << jsonString(categoryName(info.category)) << ",\n"
+        << "  \"programs\": " << info.programs << ",\n"
+        << "  \"initialDelay\": " << info.initialDelayFrames << ",\n";
+    writeJsonParameters(out, info.parameters);
+    out << "}\n";
+    return out.str();
+}
+
+}  // namespace tapestop

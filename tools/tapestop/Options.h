@@ -1,0 +1,74 @@
+// The command line of `tapestop`: what each command was asked to do, parsed
+// and checked for form. Values that need the plug-in or the input file
+// (parameter names, times in seconds) are resolved later, by the render.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "AudioFile.h"
+
+namespace tapestop {
+
+// A command line that cannot be carried out as written.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A point in the input, as written: frames, seconds or milliseconds.
+struct TimeSpec {
+    enum class Unit { kFrames, kSeconds, kMilliseconds };
+    double amount = 0.0;
+    Unit unit = Unit::kFrames;
+    std::string text;  // as the user wrote it, for messages
+};
+
+// NAME=VALUE: a parameter by name (any case) or index, a host value 0 to 1.
+struct ParameterAssignment {
+    std::string parameter;
+    float value = 0.0f;
+};
+
+struct TimedAssignment {
+    TimeSpec at;
+    ParameterAssignment assignment;
+};
+
+struct RenderOptions {
+    std::string inputPath;
+    std::string outputPath;
+    std::string pluginPath;
+    std::optional<SampleFormat> format;  // unset: the container's default
+    int blockFrames = 512;
+    std::vector<ParameterAssignment> settings;  // before processing, in order
+    std::vector<TimedAssignment> events;        // in command-line order
+};
+
+struct InfoOptions {
+    std::string pluginPath;
+    bool json = false;
+};
+
+struct DemoOptions {
+    std::string outputPath;
+};
+
+struct HelpRequest {};
+struct VersionRequest {};
+
+using Command = std::variant<HelpRequest, VersionRequest, RenderOptions, InfoOptions, DemoOptions>;
+
+// Throws UsageError naming the offending argument.
+Command parseCommandLine(int argc, const char* const* argv);
+
+// Parsers for single values, also used where the value comes from elsewhere.
+TimeSpec parseTime(const std::string& text);
+ParameterAssignment parseAssignment(const std::string& text);
+
+std::string usageText();
+
+}  // namespace tapestop

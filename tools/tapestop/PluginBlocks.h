@@ -1,0 +1,34 @@
+// The channel buffers a plug-in processes, and the call that processes part
+// of them: a host keeps one buffer per pin the plug-in announces, even where
+// the file has fewer channels.
+#pragma once
+
+#include <vector>
+
+#include "PluginHost.h"
+
+namespace tapestop {
+
+class PluginBlocks {
+public:
+    static constexpr int kFileChannels = 2;  // the stereo pair the file is played through
+
+    PluginBlocks(host::Effect& effect, int blockFrames);
+
+    float* input(int channel) { return inputs_[channel].data(); }
+    // The output channel a file channel takes: a mono plug-in feeds both.
+    const float* output(int channel) const { return outputs_[channel % outputs_.size()].data(); }
+
+    // Processes `frames` frames from `offset` in every buffer.
+    void process(int offset, int frames);
+
+private:
+    host::Effect& effect_;
+    bool replacing_;
+    std::vector<std::vector<float>> inputs_;
+    std::vector<std::vector<float>> outputs_;
+    std::vector<float*> inputPointers_;
+    std::vector<float*> outputPointers_;
+};
+
+}  // namespace tapestop

@@ -1,0 +1,84 @@
+// tapestop: renders audio files through the Tarvo TapeStop (or any VST 2.4
+// plug-in), shows what a plug-in reports about itself, and makes a demo
+// signal. Exit status 0 on success, 1 when the work fails, 2 for a command
+// line that cannot be carried out.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <variant>
+
+#include "Demo.h"
+#include "Info.h"
+#include "Options.h"
+#include "Render.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void requestStop(int) { stopRequested.store(true); }
+
+// Ctrl-C ends a render cleanly, so that its temporary file is removed.
+void catchInterrupts() {
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+}
+
+int runRender(const tapestop::RenderOptions& options) {
+    catchInterrupts();
+    const tapestop::RenderSummary summary = tapestop::render(options, stopRequested);
+    if (summary.eventsPastEnd > 0)
+        std::cerr << "tapestop: warning: " << summary.eventsPastEnd << " parameter change(s) at or after the end of the "
+                  << "input (" << summary.frames << " frames) never took effect\n";
+    std::cout << "wrote " << options.outputPath << ": " << tapestop::describe(summary);
+    return 0;
+}
+
+int runInfo(const tapestop::InfoOptions& options) {
+    const tapestop::PluginInfo info =
+        tapestop::readPluginInfo(options.pluginPath.empty() ? host::builtPluginPath() : options.pluginPath);
+    std::cout << (options.json ? tapestop::formatJson(info) : tapestop::formatText(info));
+    return 0;
+}
+
+int runDemo(const tapestop::DemoOptions& options) {
+    tapestop::writeDemoSignal(options.outputPath);
+    std::cout << "wrote " << options.outputPath << ": " << tapestop::kDemoSeconds << " s of demo signal, "
+              << tapestop::kDemoSampleRateHz << " Hz stereo\n";
+    return 0;
+}
+
+int run(const tapestop::Command& command) {
+    struct Visitor {
+        int operator()(const tapestop::HelpRequest&) const {
+            std::cout << tapestop::usageText();
+            return 0;
+        }
+        int operator()(const tapestop::VersionRequest&) const {
+            std::cout << "tapestop " << TAPESTOP_VERSION << "\n";
+            return 0;
+        }
+        int operator()(const tapestop::RenderOptions& options) const { return runRender(options); }
+        int operator()(const tapestop::InfoOptions& options) const { return runInfo(options); }
+        int operator()(const tapestop::DemoOptions& options) const { return runDemo(options); }
+    };
+    return std::visit(Visitor{}, command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(tapestop::parseCommandLine(argc, argv));
+    } catch (const tapestop::UsageError& error) {
+        std::cerr << "tapestop: " << error.what() << " (see tapestop --help)\n";
+        return kExitUsage;
+    } catch (const std::exception& error) {
+        std::cerr << "tapestop: " << error.what() << "\n";
+        return kExitFailure;
+    }
+}
