@@ -51,6 +51,9 @@ struct StopLength {
     std::size_t slotAtStandstill;
 };
 
+// Without it GoogleTest prints the raw bytes, padding included.
+void PrintTo(const StopLength& length, std::ostream* out) { *out << "speed " << length.speedHundredths; }
+
 class StopLengths : public Processing, public ::testing::WithParamInterface<StopLength> {};
 
 TEST_P(StopLengths, FadeAndSilenceBeginOnTheirFrames) {
