@@ -42,8 +42,11 @@ step "valgrind memcheck: the tests that load the plug-in"
 # sanitizer run covers it).
 for program in build/tests/*_test; do
   name="$(basename "$program")"
-  nm -C --defined-only "$program" | grep -q 'host::PluginLibrary::PluginLibrary' || continue
-  if nm --defined-only "$program" | grep -qE ' [TW] (_Znwm|_Znam|malloc)$' || [ "$name" = effect_LongHold_test ]; then
+  # Symbols read first: grep -q in a pipe would end nm early, and pipefail
+  # would take that for a failure.
+  symbols="$(nm -C --defined-only "$program")"
+  grep -q 'host::PluginLibrary::PluginLibrary' <<< "$symbols" || continue
+  if grep -qE ' [TW] (operator new|malloc)\b' <<< "$symbols" || [ "$name" = effect_LongHold_test ]; then
     echo "not under valgrind: $name"
     continue
   fi
