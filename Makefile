@@ -21,6 +21,7 @@ test: build
 # Benchmarks of the built plug-in; ends with a table of ratios to their limits.
 bench: build
 	$(BUILD_DIR)/bench/tapestop_bench
+	bench/render_throughput.sh $(BUILD_DIR)
 
 # A demo signal, rendered with a tape stop at DEMO_STOP and a release at
 # DEMO_RELEASE (default Speed and Mix), and a picture of both files.

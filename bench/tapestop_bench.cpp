@@ -172,9 +172,6 @@ void BM_Close(benchmark::State& state) {
     }
 }
 
-// Renderer throughput (frames of a whole file per second) belongs here,
-// beside the per-block figures.
-
 void blockSizes(benchmark::internal::Benchmark* benchmark) {
     for (int block : kBlockSizesFrames) benchmark->Arg(block);
 }
