@@ -8,8 +8,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "AudioEffectX.h"
 
@@ -335,5 +339,21 @@ public:
     explicit DefaultEffect(audioMasterCallback audioMaster = nullptr) : AudioEffectX(audioMaster, kPrograms, kParams) {}
     void processReplacing(float**, float**, VstInt32) override {}
 };
+
+// Editor opcodes sent to an effect without an editor: each answers 0, calls
+// no operation and leaves the memory behind ptr as it was.
+inline void expectEditorOpcodesTouchNothing(std::initializer_list<VstInt32> opcodes, VstInt32 index,
+                                            VstIntPtr value, float opt) {
+    constexpr unsigned char kFill = 0xAB;
+    for (VstInt32 opcode : opcodes) {
+        CallLog log;
+        RecordingEffect effect(nullptr, log);
+        unsigned char place[16];
+        std::memset(place, kFill, sizeof place);
+        EXPECT_EQ(effect.dispatcher(opcode, index, value, place, opt), 0) << opcode;
+        EXPECT_TRUE(log.calls.empty()) << opcode;
+        for (unsigned char byte : place) EXPECT_EQ(byte, kFill) << opcode;
+    }
+}
 
 }  // namespace frametest

@@ -122,16 +122,7 @@ TEST(BaseDispatcher, SetProgramStoresMinusOneAtFullWidth) {
 }
 
 TEST(BaseDispatcher, EditorOpcodesWithoutAnEditorTouchNothing) {
-    constexpr unsigned char kFill = 0xAB;
-    for (VstInt32 opcode : {13, 14, 15, 19}) {
-        CallLog log;
-        RecordingEffect effect(nullptr, log);
-        unsigned char place[16];
-        std::memset(place, kFill, sizeof place);
-        EXPECT_EQ(effect.dispatcher(opcode, 1, 1, place, 1.0f), 0) << opcode;
-        EXPECT_TRUE(log.calls.empty()) << opcode;
-        for (unsigned char byte : place) EXPECT_EQ(byte, kFill) << opcode;
-    }
+    frametest::expectEditorOpcodesTouchNothing({13, 14, 15, 19}, 1, 1, 1.0f);
 }
 
 struct EditorRow {

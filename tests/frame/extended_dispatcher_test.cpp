@@ -198,16 +198,7 @@ TEST(ExtendedDispatcher, EveryOpcodeFrom25To79HasARow) {
 }
 
 TEST(ExtendedDispatcher, EditorOpcodesWithoutAnEditorTouchNothing) {
-    constexpr unsigned char kFill = 0xAB;
-    for (VstInt32 opcode : {59, 60, 61}) {
-        CallLog log;
-        RecordingEffect effect(nullptr, log);
-        unsigned char place[16];
-        std::memset(place, kFill, sizeof place);
-        EXPECT_EQ(effect.dispatcher(opcode, 97, 259, place, 2.9f), 0) << opcode;
-        EXPECT_TRUE(log.calls.empty()) << opcode;
-        for (unsigned char byte : place) EXPECT_EQ(byte, kFill) << opcode;
-    }
+    frametest::expectEditorOpcodesTouchNothing({59, 60, 61}, 97, 259, 2.9f);
 }
 
 // --- resume
