@@ -293,11 +293,8 @@ static_assert(sizeof(VstSpeakerArrangement) == kSpeakerArrangementHeaderBytes + 
 // Records that the frame only passes on by pointer; their contents are the
 // host's or the effect's affair, so they stay incomplete here.
 struct ERect;
-struct VstTimeInfo;
-struct VstEvents;
 struct VstVariableIo;
 struct VstPinProperties;
-struct VstParameterProperties;
 struct VstPatchChunkInfo;
 struct VstAudioFile;
 struct VstOfflineTask;
@@ -306,3 +303,184 @@ struct VstWindow;
 struct MidiProgramName;
 struct MidiProgramCategory;
 struct MidiKeyName;
+
+// --- Records an effect reads or fills. The frame passes them on by pointer
+// and never touches their contents; an effect that follows the host's tempo,
+// receives MIDI or describes its parameters reads or fills them as laid out
+// here, which is how hosts pass them on 64-bit Linux.
+
+// The host's answer to audioMasterGetTime (getTimeInfo).
+struct VstTimeInfo {
+    double samplePos;      // frames since the start of the song
+    double sampleRate;     // hertz
+    double nanoSeconds;    // system time
+    double ppqPos;         // quarter notes since the start of the song
+    double tempo;          // beats per minute
+    double barStartPos;    // quarter-note position of the current bar's start
+    double cycleStartPos;  // quarter-note positions of the loop
+    double cycleEndPos;
+    VstInt32 timeSigNumerator;
+    VstInt32 timeSigDenominator;
+    VstInt32 smpteOffset;
+    VstInt32 smpteFrameRate;
+    VstInt32 samplesToNextClock;
+    VstInt32 flags;  // VstTimeInfoFlags
+};
+
+static_assert(offsetof(VstTimeInfo, samplePos) == 0);
+static_assert(offsetof(VstTimeInfo, sampleRate) == 8);
+static_assert(offsetof(VstTimeInfo, nanoSeconds) == 16);
+static_assert(offsetof(VstTimeInfo, ppqPos) == 24);
+static_assert(offsetof(VstTimeInfo, tempo) == 32);
+static_assert(offsetof(VstTimeInfo, barStartPos) == 40);
+static_assert(offsetof(VstTimeInfo, cycleStartPos) == 48);
+static_assert(offsetof(VstTimeInfo, cycleEndPos) == 56);
+static_assert(offsetof(VstTimeInfo, timeSigNumerator) == 64);
+static_assert(offsetof(VstTimeInfo, timeSigDenominator) == 68);
+static_assert(offsetof(VstTimeInfo, smpteOffset) == 72);
+static_assert(offsetof(VstTimeInfo, smpteFrameRate) == 76);
+static_assert(offsetof(VstTimeInfo, samplesToNextClock) == 80);
+static_assert(offsetof(VstTimeInfo, flags) == 84);
+static_assert(sizeof(VstTimeInfo) == 88);
+
+// Bits of VstTimeInfo::flags. The same bits, passed as getTimeInfo's filter,
+// ask the host to fill in the fields they name (kVstTempoValid: the tempo).
+enum VstTimeInfoFlags : VstInt32 {
+    kVstTransportChanged = 1 << 0,
+    kVstTransportPlaying = 1 << 1,
+    kVstTransportCycleActive = 1 << 2,
+    kVstTransportRecording = 1 << 3,
+    kVstAutomationWriting = 1 << 6,
+    kVstAutomationReading = 1 << 7,
+    kVstNanosValid = 1 << 8,
+    kVstPpqPosValid = 1 << 9,
+    kVstBarsValid = 1 << 11,
+    kVstCyclePosValid = 1 << 12,
+    kVstTimeSigValid = 1 << 13,
+    kVstSmpteValid = 1 << 14,
+    kVstClockValid = 1 << 15,
+};
+static_assert(kVstTempoValid == 1 << 10);
+
+// Types of VstEvent::type.
+enum VstEventTypes : VstInt32 {
+    kVstMidiType = 1,
+    kVstSysExType = 6,
+};
+
+// One event of a block, at deltaFrames frames from the block's start.
+struct VstEvent {
+    VstInt32 type;        // VstEventTypes
+    VstInt32 byteSize;    // the event's size in bytes as the sender counted it (hosts differ)
+    VstInt32 deltaFrames;
+    VstInt32 flags;
+    char data[16];
+};
+
+static_assert(offsetof(VstEvent, type) == 0);
+static_assert(offsetof(VstEvent, byteSize) == 4);
+static_assert(offsetof(VstEvent, deltaFrames) == 8);
+static_assert(offsetof(VstEvent, flags) == 12);
+static_assert(offsetof(VstEvent, data) == 16);
+static_assert(sizeof(VstEvent) == 32);
+
+// Bits of VstMidiEvent::flags.
+enum VstMidiEventFlags : VstInt32 {
+    kVstMidiEventIsRealtime = 1 << 0,
+};
+
+// A MIDI message of up to three bytes; a VstEvent of type kVstMidiType.
+struct VstMidiEvent {
+    VstInt32 type;  // kVstMidiType
+    VstInt32 byteSize;
+    VstInt32 deltaFrames;
+    VstInt32 flags;  // VstMidiEventFlags
+    VstInt32 noteLength;  // frames, 0 when unknown
+    VstInt32 noteOffset;  // frames into the note where playback starts
+    char midiData[4];     // status and up to two data bytes; the fourth is zero
+    char detune;          // cents, -64 to 63
+    char noteOffVelocity;
+    char reserved1;
+    char reserved2;
+};
+
+static_assert(offsetof(VstMidiEvent, type) == 0);
+static_assert(offsetof(VstMidiEvent, byteSize) == 4);
+static_assert(offsetof(VstMidiEvent, deltaFrames) == 8);
+static_assert(offsetof(VstMidiEvent, flags) == 12);
+static_assert(offsetof(VstMidiEvent, noteLength) == 16);
+static_assert(offsetof(VstMidiEvent, noteOffset) == 20);
+static_assert(offsetof(VstMidiEvent, midiData) == 24);
+static_assert(offsetof(VstMidiEvent, detune) == 28);
+static_assert(offsetof(VstMidiEvent, noteOffVelocity) == 29);
+static_assert(offsetof(VstMidiEvent, reserved1) == 30);
+static_assert(offsetof(VstMidiEvent, reserved2) == 31);
+static_assert(sizeof(VstMidiEvent) == sizeof(VstEvent));
+
+// The list a host passes with effProcessEvents (processEvents): numEvents
+// pointers, valid until the end of the next processReplacing call. The array
+// holds two pointers here; a host allocates room for as many as it sends.
+struct VstEvents {
+    VstInt32 numEvents;
+    VstIntPtr reserved;  // zero
+    VstEvent* events[2];
+};
+
+static_assert(offsetof(VstEvents, numEvents) == 0);
+static_assert(offsetof(VstEvents, reserved) == 8);
+static_assert(offsetof(VstEvents, events) == 16);
+static_assert(sizeof(VstEvents) == 32);
+
+// Bits of VstParameterProperties::flags: which fields the effect filled in.
+enum VstParameterFlags : VstInt32 {
+    kVstParameterIsSwitch = 1 << 0,  // two states: hosts step its automation
+    kVstParameterUsesIntegerMinMax = 1 << 1,
+    kVstParameterUsesFloatStep = 1 << 2,
+    kVstParameterUsesIntStep = 1 << 3,
+    kVstParameterSupportsDisplayIndex = 1 << 4,
+    kVstParameterSupportsDisplayCategory = 1 << 5,
+    kVstParameterCanRamp = 1 << 6,
+};
+
+constexpr VstInt32 kVstMaxLabelLen = 64;
+constexpr VstInt32 kVstMaxShortLabelLen = 8;
+constexpr VstInt32 kVstMaxCategLabelLen = 24;
+
+// What effGetParameterProperties (getParameterProperties) fills in for a
+// parameter; the host clears it first.
+struct VstParameterProperties {
+    float stepFloat;
+    float smallStepFloat;
+    float largeStepFloat;
+    char label[kVstMaxLabelLen];
+    VstInt32 flags;  // VstParameterFlags
+    VstInt32 minInteger;
+    VstInt32 maxInteger;
+    VstInt32 stepInteger;
+    VstInt32 largeStepInteger;
+    char shortLabel[kVstMaxShortLabelLen];
+    std::int16_t displayIndex;
+    std::int16_t category;  // 1-based; 0 for none
+    std::int16_t numParametersInCategory;
+    std::int16_t reserved;
+    char categoryLabel[kVstMaxCategLabelLen];
+    char future[16];
+};
+
+static_assert(offsetof(VstParameterProperties, stepFloat) == 0);
+static_assert(offsetof(VstParameterProperties, smallStepFloat) == 4);
+static_assert(offsetof(VstParameterProperties, largeStepFloat) == 8);
+static_assert(offsetof(VstParameterProperties, label) == 12);
+static_assert(offsetof(VstParameterProperties, flags) == 76);
+static_assert(offsetof(VstParameterProperties, minInteger) == 80);
+static_assert(offsetof(VstParameterProperties, maxInteger) == 84);
+static_assert(offsetof(VstParameterProperties, stepInteger) == 88);
+static_assert(offsetof(VstParameterProperties, largeStepInteger) == 92);
+static_assert(offsetof(VstParameterProperties, shortLabel) == 96);
+static_assert(offsetof(VstParameterProperties, displayIndex) == 104);
+static_assert(offsetof(VstParameterProperties, category) == 106);
+static_assert(offsetof(VstParameterProperties, numParametersInCategory) == 108);
+static_assert(offsetof(VstParameterProperties, reserved) == 110);
+static_assert(offsetof(VstParameterProperties, categoryLabel) == 112);
+static_assert(offsetof(VstParameterProperties, future) == 136);
+static_assert(sizeof(VstParameterProperties) == 152);

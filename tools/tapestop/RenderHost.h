@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "PluginHost.h"
-#include "TimeInfo.h"
+#include "VstInterface.h"
 
 namespace tapestop {
 
