@@ -15,7 +15,7 @@
 namespace testing_support {
 
 inline host::PluginLibrary& tapeStopLibrary() {
-    static host::PluginLibrary library(host::builtPluginPath());
+    static host::PluginLibrary library(TAPESTOP_PLUGIN_PATH);
     return library;
 }
 
