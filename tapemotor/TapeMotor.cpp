@@ -76,7 +76,7 @@ TapeMotor::TapeMotor(audioMasterCallback audioMaster)
       droppedEvents(0),
       tape{},
       tapeRateHz(0.0),
-      crossfadeFrames(1.0),
+      crossfadeStep(1.0f),
       tapeMask(0),
       heldNotes{},
       heldNoteCount(0),
@@ -127,7 +127,7 @@ VstIntPtr TapeMotor::vendorSpecific(VstInt32 lArg, VstIntPtr, void*, float) {
 
 bool TapeMotor::sizeTape(double rateHz) {
     tapeRateHz = rateHz;
-    crossfadeFrames = std::max(1.0, std::round(kCrossfadeSeconds * rateHz));
+    crossfadeStep = static_cast<float>(1.0 / std::max(1.0, std::round(kCrossfadeSeconds * rateHz)));
     const std::uint32_t capacity = capacityFrames(rateHz);
     if (tapeFrames && tapeMask + 1 == capacity) return true;
     // A failed allocation keeps the tape there is; lengths follow the new rate.
@@ -142,7 +142,7 @@ bool TapeMotor::sizeTape(double rateHz) {
 // since the host restarts its event stream with the audio.
 void TapeMotor::rewindTape() {
     if (tapeFrames) std::fill(tapeFrames.get(), tapeFrames.get() + tapeMask + 1, StereoFrame{0.0f, 0.0f});
-    tape = Tape{Motion::kCaughtUp, 0, 0.0, 0.0, 1.0, 1.0, 1.0f, 1.0f};
+    tape = Tape{Motion::kCaughtUp, 0, 0.0, 0.0, 1.0, 1.0, 1.0, 1.0, 1.0f, 1.0f};
     releaseAllNotes();
     pendingEventCount = 0;
     droppedEvents.store(0, kRelaxed);
@@ -223,6 +223,12 @@ TapeMotor::Controls TapeMotor::readControls() {
 }
 
 void TapeMotor::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+    // Caught up with the motor running and no note due: a copy, nothing more.
+    if (tape.motion == Motion::kCaughtUp && pendingEventCount == 0 && heldNoteCount == 0 &&
+        parameters[kTrigger].load(kRelaxed) < kSwitchOnValue) {
+        passThrough(tape, inputs, outputs, 0, sampleFrames);
+        return;
+    }
     const Controls controls = readControls();
     Tape local = tape;
     rescaleRamp(local, controls);
@@ -247,6 +253,8 @@ void TapeMotor::rescaleRamp(Tape& tape, const Controls& controls) {
         tape.rampFrames = tape.rampFrames * controls.startFrames / tape.startFrames;
     tape.stopFrames = controls.stopFrames;
     tape.startFrames = controls.startFrames;
+    tape.perStopFrame = 1.0 / controls.stopFrames;
+    tape.perStartFrame = 1.0 / controls.startFrames;
 }
 
 // Frames [from, to) with the motor in one state.
@@ -259,11 +267,7 @@ void TapeMotor::runTape(Tape& tape, const Controls& controls, const float* const
     const auto longestLagFrames = static_cast<double>(tapeMask + 1 - 2 * kTapFrames);
     for (VstInt32 i = from; i < to; ++i) {
         if (tape.motion == Motion::kCaughtUp) {
-            // 1. Caught up: the input, bit for bit, at the cost of a copy.
-            for (int channel = 0; channel < 2; ++channel)
-                if (out[channel] != in[channel])
-                    std::memmove(out[channel] + i, in[channel] + i, sizeof(float) * static_cast<std::size_t>(to - i));
-            recordLastFrames(tape, in, i, to);
+            passThrough(tape, in, out, i, to);  // 1. caught up
             return;
         }
         const float inL = in[0][i], inR = in[1][i];
@@ -300,9 +304,13 @@ inline void TapeMotor::record(Tape& tape, float left, float right) {
     tape.writeIndex = (tape.writeIndex + 1) & tapeMask;
 }
 
-// While caught up only the frames a stop can reach are recorded: a stop
-// begins at the newest frame, and the interpolation looks kTapFrames back.
-void TapeMotor::recordLastFrames(Tape& tape, const float* const* in, VstInt32 from, VstInt32 to) {
+// Caught up: the input, bit for bit. Only the frames a stop can reach are
+// recorded: a stop begins at the newest frame, and the interpolation looks
+// kTapFrames back.
+void TapeMotor::passThrough(Tape& tape, const float* const* in, float* const* out, VstInt32 from, VstInt32 to) {
+    for (int channel = 0; channel < 2; ++channel)
+        if (out[channel] != in[channel] && to > from)
+            std::memmove(out[channel] + from, in[channel] + from, sizeof(float) * static_cast<std::size_t>(to - from));
     const VstInt32 first = std::max(from, to - static_cast<VstInt32>(kTapFrames));
     tape.writeIndex = (tape.writeIndex + static_cast<std::uint32_t>(first - from)) & tapeMask;
     for (VstInt32 i = first; i < to; ++i) record(tape, in[0][i], in[1][i]);
@@ -316,7 +324,11 @@ void TapeMotor::switchMotor(Tape& tape, bool motorOff, float curveExponent) {
         switch (tape.motion) {
             case Motion::kCaughtUp:
                 // The head is at the newest frame, which the output is now.
-                tape = Tape{Motion::kStopping, tape.writeIndex, 0.0, 0.0, tape.stopFrames, tape.startFrames, 1.0f, 0.0f};
+                tape.motion = Motion::kStopping;
+                tape.lagFrames = 0.0;
+                tape.rampFrames = 0.0;
+                tape.speed = 1.0f;
+                tape.liveShare = 0.0f;
                 break;
             case Motion::kStarting:
             case Motion::kCatchingUp:
@@ -344,14 +356,14 @@ void TapeMotor::switchMotor(Tape& tape, bool motorOff, float curveExponent) {
 inline void TapeMotor::moveSpeed(Tape& tape, float curveExponent) {
     switch (tape.motion) {
         case Motion::kStopping: {
-            const double x = tape.rampFrames / tape.stopFrames;
+            const double x = tape.rampFrames * tape.perStopFrame;
             tape.speed = x < 1.0 ? ::powf(static_cast<float>(1.0 - x), curveExponent) : 0.0f;
             tape.rampFrames += 1.0;
             if (tape.speed <= 0.0f) tape.motion = Motion::kStopped;
             break;
         }
         case Motion::kStarting: {
-            const double x = tape.rampFrames / tape.startFrames;
+            const double x = tape.rampFrames * tape.perStartFrame;
             tape.speed = x < 1.0 ? 1.0f - ::powf(static_cast<float>(1.0 - x), curveExponent) : 1.0f;
             tape.rampFrames += 1.0;
             if (tape.speed >= 1.0f) tape.motion = Motion::kCatchingUp;
@@ -366,12 +378,11 @@ inline void TapeMotor::moveSpeed(Tape& tape, float curveExponent) {
 // The live share rises over the crossfade once the tape runs at full speed
 // and falls back at the same pace otherwise; at 1 the tape is caught up.
 inline void TapeMotor::moveLiveShare(Tape& tape) const {
-    const auto step = static_cast<float>(1.0 / crossfadeFrames);
     if (tape.motion != Motion::kCatchingUp) {
-        tape.liveShare = std::max(0.0f, tape.liveShare - step);
+        tape.liveShare = std::max(0.0f, tape.liveShare - crossfadeStep);
         return;
     }
-    tape.liveShare = std::min(1.0f, tape.liveShare + step);
+    tape.liveShare = std::min(1.0f, tape.liveShare + crossfadeStep);
     if (tape.liveShare >= 1.0f) {
         tape.motion = Motion::kCaughtUp;
         tape.lagFrames = 0.0;
@@ -382,18 +393,19 @@ inline void TapeMotor::moveLiveShare(Tape& tape) const {
 // four frames around it. Close to the newest frame the four are the newest
 // four, so the head never reads a frame not yet recorded.
 inline TapeMotor::StereoFrame TapeMotor::readTape(const Tape& tape) const {
-    const double whole = std::ceil(tape.lagFrames);
-    float u = 1.0f + static_cast<float>(whole - tape.lagFrames);
-    auto back = static_cast<std::uint32_t>(whole) + 1;  // node 0, frames behind the newest
+    // The lag is never negative, so truncation is the floor.
+    const auto whole = static_cast<std::uint32_t>(tape.lagFrames);
+    float u = 2.0f - static_cast<float>(tape.lagFrames - whole);  // from node 0, in (1, 2]
+    std::uint32_t back = whole + 2;                               // node 0, frames behind the newest
     if (back < kTapFrames - 1) {
         u += static_cast<float>(kTapFrames - 1 - back);
         back = kTapFrames - 1;
     }
-    const std::uint32_t newest = tape.writeIndex - 1;
-    const StereoFrame& p0 = tapeFrames[(newest - back) & tapeMask];
-    const StereoFrame& p1 = tapeFrames[(newest - back + 1) & tapeMask];
-    const StereoFrame& p2 = tapeFrames[(newest - back + 2) & tapeMask];
-    const StereoFrame& p3 = tapeFrames[(newest - back + 3) & tapeMask];
+    const std::uint32_t first = tape.writeIndex - 1 - back;
+    const StereoFrame& p0 = tapeFrames[first & tapeMask];
+    const StereoFrame& p1 = tapeFrames[(first + 1) & tapeMask];
+    const StereoFrame& p2 = tapeFrames[(first + 2) & tapeMask];
+    const StereoFrame& p3 = tapeFrames[(first + 3) & tapeMask];
     const Weights w = lagrangeWeights(u);
     return {w.w0 * p0.left + w.w1 * p1.left + w.w2 * p2.left + w.w3 * p3.left,
             w.w0 * p0.right + w.w1 * p1.right + w.w2 * p2.right + w.w3 * p3.right};

@@ -83,6 +83,8 @@ private:
         double rampFrames;         // frames into the present stop or start
         double stopFrames;         // lengths the ramp is paced by
         double startFrames;
+        double perStopFrame;       // their reciprocals: the fraction one frame passes
+        double perStartFrame;
         float speed;               // samples per frame: 0 standstill, 1 normal
         float liveShare;           // share of the live input in the tape's output
     };
@@ -91,7 +93,7 @@ private:
     void runTape(Tape& tape, const Controls& controls, const float* const* in, float* const* out, VstInt32 from,
                  VstInt32 to);
     void record(Tape& tape, float left, float right);
-    void recordLastFrames(Tape& tape, const float* const* in, VstInt32 from, VstInt32 to);
+    void passThrough(Tape& tape, const float* const* in, float* const* out, VstInt32 from, VstInt32 to);
     static void switchMotor(Tape& tape, bool motorOff, float curveExponent);
     static void moveSpeed(Tape& tape, float curveExponent);
     void moveLiveShare(Tape& tape) const;
@@ -111,7 +113,7 @@ private:
     // The processing's own state.
     Tape tape;
     double tapeRateHz;             // the rate the tape was sized and paced for
-    double crossfadeFrames;
+    float crossfadeStep;           // the live share's change per frame
     std::uint32_t tapeMask;        // capacity - 1; the capacity is a power of two
     std::unique_ptr<StereoFrame[]> tapeFrames;
     bool heldNotes[16][128];       // by channel and key
