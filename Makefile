@@ -21,6 +21,7 @@ test: build
 # Benchmarks of the built plug-in; ends with a table of ratios to their limits.
 bench: build
 	$(BUILD_DIR)/bench/tapestop_bench
+	$(BUILD_DIR)/bench/tapemotor_bench
 	bench/render_throughput.sh $(BUILD_DIR)
 
 # A demo signal, rendered with a tape stop at DEMO_STOP and a release at
@@ -28,6 +29,14 @@ bench: build
 DEMO_DIR ?= demo-output
 DEMO_STOP ?= 2.0
 DEMO_RELEASE ?= 4.5
+# The same signal through TapeMotor, synced at the renderer's 120 BPM: the
+# motor goes off at MOTOR_OFF (a stop of 1 bar, 2 s) and on at MOTOR_ON (a
+# start of a half note, 1 s), then crossfades back to the input.
+MOTOR_OFF ?= 1.5
+MOTOR_ON ?= 4.0
+MOTOR_STOP_VALUE ?= 0.75
+MOTOR_START_VALUE ?= 0.625
+MOTOR_TITLE ?= Tarvo TapeMotor demo: Sync on at 120 BPM, stop 1 bar, start 1/2
 demo: build
 	mkdir -p $(DEMO_DIR)
 	$(BUILD_DIR)/tapestop demo $(DEMO_DIR)/demo-input.wav
@@ -35,14 +44,20 @@ demo: build
 		--stop $(DEMO_STOP)s --release $(DEMO_RELEASE)s
 	/usr/bin/python3 tools/demo/plot_demo.py $(DEMO_DIR)/demo-input.wav $(DEMO_DIR)/demo-output.wav \
 		$(DEMO_DIR)/demo.png $(DEMO_STOP) $(DEMO_RELEASE)
-	@echo "Demo written to $(DEMO_DIR)/: demo-input.wav, demo-output.wav, demo.png"
+	$(BUILD_DIR)/tapestop render $(DEMO_DIR)/demo-input.wav $(DEMO_DIR)/demo-tapemotor.wav \
+		--plugin $(BUILD_DIR)/tapemotor.so --set Sync=1 --set Stop=$(MOTOR_STOP_VALUE) --set Start=$(MOTOR_START_VALUE) \
+		--at $(MOTOR_OFF)s Trigger=1 --at $(MOTOR_ON)s Trigger=0
+	/usr/bin/python3 tools/demo/plot_demo.py --title "$(MOTOR_TITLE)" $(DEMO_DIR)/demo-input.wav \
+		$(DEMO_DIR)/demo-tapemotor.wav $(DEMO_DIR)/demo-tapemotor.png $(MOTOR_OFF) $(MOTOR_ON)
+	@echo "Demo written to $(DEMO_DIR)/: demo-input.wav, demo-output.wav, demo.png, demo-tapemotor.wav, demo-tapemotor.png"
 
 # Copies the plug-in where Linux VST hosts look for it.
 VST_DIR ?= $(HOME)/.vst
 install-plugin: build
 	install -d $(VST_DIR)
 	install -m 644 $(BUILD_DIR)/tapestop.so $(VST_DIR)/tapestop.so
-	@echo "Installed $(VST_DIR)/tapestop.so"
+	install -m 644 $(BUILD_DIR)/tapemotor.so $(VST_DIR)/tapemotor.so
+	@echo "Installed $(VST_DIR)/tapestop.so and $(VST_DIR)/tapemotor.so"
 
 clean:
 	rm -rf $(BUILD_DIR)
