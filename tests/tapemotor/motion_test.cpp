@@ -160,13 +160,18 @@ TEST(Notes, EventsBeyondTheBlockArrayAreDroppedAndCounted) {
 
 // --- Starts.
 
-// A ramp input names the frame each output sample came from. A start from
-// standstill plays from the frame the motor starts at, not from where the
+// Each frame's number as its sample: the output names the frame it came from
+// (the cubic reproduces a straight line).
+host::Signal frameNumbers(std::size_t frames) {
+    std::vector<float> ramp(frames);
+    for (std::size_t i = 0; i < frames; ++i) ramp[i] = static_cast<float>(i);
+    return stereo(ramp);
+}
+
+// A start from standstill plays from the frame the motor starts at, not from where the
 // head stopped.
 TEST(Start, FromStandstillTheTapePlaysFromTheLivePoint) {
-    std::vector<float> ramp(kFrames);
-    for (std::size_t i = 0; i < kFrames; ++i) ramp[i] = static_cast<float>(i);
-    const host::Signal in = stereo(ramp);
+    const host::Signal in = frameNumbers(kFrames);
     Rig rig(kRateHz, 512);
     rig.set(kStop, "100 ms");
     rig.set(kStart, "100 ms");
@@ -183,9 +188,7 @@ TEST(Start, FromStandstillTheTapePlaysFromTheLivePoint) {
 // A start that interrupts a stop goes on from the head: at the release the
 // speed turns around without a jump in what is played.
 TEST(Start, InterruptingAStopContinuesFromTheHead) {
-    std::vector<float> ramp(kFrames);
-    for (std::size_t i = 0; i < kFrames; ++i) ramp[i] = static_cast<float>(i);
-    const host::Signal in = stereo(ramp);
+    const host::Signal in = frameNumbers(kFrames);
     Rig rig(kRateHz, 512);
     rig.set(kStop, "500 ms");
     rig.set(kStart, "500 ms");
@@ -216,6 +219,36 @@ TEST(CaughtUp, InputPassesBitForBitWhateverMix) {
         for (std::size_t c = 0; c < 2; ++c)
             EXPECT_EQ(std::memcmp(out[c].data(), in[c].data(), kOnFrame * sizeof(float)), 0) << "Mix " << mix;
     }
+}
+
+// A resume, after a rate change or not, rewinds the tape: with Trigger still
+// on, a new stop begins from the live input at the first frame processed.
+TEST(Lifecycle, AResumeRewindsTheTapeAndPacesItForTheNewRate) {
+    const host::Signal in = noise(kFrames);
+    Rig rig(kRateHz, 512);
+    rig.set(kStop, "100 ms");
+    rig.play(in, 512, {{{100, kTrigger, 1.0f}}, {}});
+    rig.effect.stop();
+    rig.effect.start(96000.0f, 512);
+    const host::Signal out = rig.play(constant(0.5f, kFrames), 512);
+    EXPECT_EQ(out[0][0], 0.5f) << "the stop begins at the live point";
+    EXPECT_NEAR(static_cast<double>(firstSilentFrame(out, 0)), 0.1 * 96000.0, 1.0) << "100 ms at 96 kHz";
+}
+
+// A synced stop longer than the tape holds (4 bars at 20 BPM, 48 s; the tape
+// holds 16 s at 8 kHz) reads only recorded frames (the sanitizer build checks
+// every read) and stays within the input's range, widened by the cubic's
+// largest overshoot (weights adding up to 1.25 at most).
+TEST(Lifecycle, AStopLongerThanTheTapeStaysBounded) {
+    constexpr double kRate = 8000.0;
+    const auto frames = static_cast<std::size_t>(50 * kRate);
+    Rig rig(kRate, 4096, 20.0);
+    rig.set(kSync, "On");
+    rig.set(kStop, "4 bars");
+    const host::Signal in = noise(frames);
+    const host::Signal out = rig.play(in, 4096, {{{0, kTrigger, 1.0f}}, {}});
+    for (std::size_t i = 0; i < frames; ++i) ASSERT_LE(std::abs(out[0][i]), 0.5f * 1.25f) << i;
+    EXPECT_NE(firstSilentFrame(out, 0), -1) << "and it comes to a stop";
 }
 
 // Synced lengths at a host tempo, with every kind of block: still the same
