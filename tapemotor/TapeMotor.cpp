@@ -142,7 +142,7 @@ bool TapeMotor::sizeTape(double rateHz) {
 // since the host restarts its event stream with the audio.
 void TapeMotor::rewindTape() {
     if (tapeFrames) std::fill(tapeFrames.get(), tapeFrames.get() + tapeMask + 1, StereoFrame{0.0f, 0.0f});
-    tape = Tape{Motion::kCaughtUp, 0, 0.0, 0.0, 1.0, 1.0, 1.0, 1.0, 1.0f, 1.0f};
+    tape = Tape{Motion::kCaughtUp, 0, 0.0, 0.0, 1.0, 1.0, 1.0, 1.0, 1.0f, 1.0f, 1.0f};
     releaseAllNotes();
     pendingEventCount = 0;
     droppedEvents.store(0, kRelaxed);
@@ -245,7 +245,8 @@ void TapeMotor::processReplacing(float** inputs, float** outputs, VstInt32 sampl
 }
 
 // A length changed during a ramp keeps the fraction passed, so the speed
-// goes on from where it is at the new pace.
+// goes on from where it is at the new pace; a curve changed during a ramp
+// goes on from the fraction where the new curve has the present speed.
 void TapeMotor::rescaleRamp(Tape& tape, const Controls& controls) {
     if (tape.motion == Motion::kStopping && controls.stopFrames != tape.stopFrames)
         tape.rampFrames = tape.rampFrames * controls.stopFrames / tape.stopFrames;
@@ -255,13 +256,17 @@ void TapeMotor::rescaleRamp(Tape& tape, const Controls& controls) {
     tape.startFrames = controls.startFrames;
     tape.perStopFrame = 1.0 / controls.stopFrames;
     tape.perStartFrame = 1.0 / controls.startFrames;
+    if (controls.curveExponent != tape.curveExponent) {
+        tape.curveExponent = controls.curveExponent;
+        if (tape.motion == Motion::kStopping || tape.motion == Motion::kStarting) enterRamp(tape);
+    }
 }
 
 // Frames [from, to) with the motor in one state.
 void TapeMotor::runTape(Tape& tape, const Controls& controls, const float* const* in, float* const* out,
                         VstInt32 from, VstInt32 to) {
     const bool motorOff = controls.motorOffByTrigger || heldNoteCount > 0;
-    switchMotor(tape, motorOff, controls.curveExponent);
+    switchMotor(tape, motorOff);
     const float mix = controls.mix;
     const float dry = 1.0f - mix;
     const auto longestLagFrames = static_cast<double>(tapeMask + 1 - 2 * kTapFrames);
@@ -272,7 +277,7 @@ void TapeMotor::runTape(Tape& tape, const Controls& controls, const float* const
         }
         const float inL = in[0][i], inR = in[1][i];
         record(tape, inL, inR);                  // 2. record
-        moveSpeed(tape, controls.curveExponent); // 3. speed of this frame
+        moveSpeed(tape);                         // 3. speed of this frame
         moveLiveShare(tape);                     // 4. crossfade to the live input
         if (tape.motion == Motion::kCaughtUp) {
             out[0][i] = inL;
@@ -316,55 +321,52 @@ void TapeMotor::passThrough(Tape& tape, const float* const* in, float* const* ou
     for (VstInt32 i = first; i < to; ++i) record(tape, in[0][i], in[1][i]);
 }
 
-// The motor switched off or on: the ramp begins where the present speed
-// lies on its curve, so the speed never jumps.
-void TapeMotor::switchMotor(Tape& tape, bool motorOff, float curveExponent) {
-    const float inverse = 1.0f / curveExponent;
-    if (motorOff) {
-        switch (tape.motion) {
-            case Motion::kCaughtUp:
-                // The head is at the newest frame, which the output is now.
-                tape.motion = Motion::kStopping;
-                tape.lagFrames = 0.0;
-                tape.rampFrames = 0.0;
-                tape.speed = 1.0f;
-                tape.liveShare = 0.0f;
-                break;
-            case Motion::kStarting:
-            case Motion::kCatchingUp:
-                tape.motion = Motion::kStopping;
-                tape.rampFrames = (1.0 - ::powf(tape.speed, inverse)) * tape.stopFrames;
-                break;
-            case Motion::kStopping:
-            case Motion::kStopped: break;
-        }
+// The motor switched off or on. From caught up the stop begins at the
+// newest frame, which the output is now; from standstill the start begins at
+// the live point, so the music that returns is the music playing now.
+// Otherwise the head goes on from where it is.
+void TapeMotor::switchMotor(Tape& tape, bool motorOff) {
+    const Motion was = tape.motion;
+    if (motorOff && (was == Motion::kCaughtUp || was == Motion::kStarting || was == Motion::kCatchingUp))
+        tape.motion = Motion::kStopping;
+    else if (!motorOff && (was == Motion::kStopping || was == Motion::kStopped))
+        tape.motion = Motion::kStarting;
+    else
         return;
-    }
-    if (tape.motion == Motion::kStopped) {
-        // From standstill the music that returns is the music playing now.
-        tape.motion = Motion::kStarting;
-        tape.rampFrames = 0.0;
+    if (was == Motion::kCaughtUp) {
         tape.lagFrames = 0.0;
-    } else if (tape.motion == Motion::kStopping) {
-        tape.motion = Motion::kStarting;
-        tape.rampFrames = (1.0 - ::powf(1.0f - tape.speed, inverse)) * tape.startFrames;
+        tape.speed = 1.0f;
+        tape.liveShare = 0.0f;
+    } else if (was == Motion::kStopped) {
+        tape.lagFrames = 0.0;
     }
+    enterRamp(tape);
+}
+
+// The ramp begins where its curve has the present speed, so the speed never
+// jumps: x = 1 - s^(1/e) for a stop, 1 - (1 - s)^(1/e) for a start.
+void TapeMotor::enterRamp(Tape& tape) {
+    const float inverse = 1.0f / tape.curveExponent;
+    if (tape.motion == Motion::kStopping)
+        tape.rampFrames = (1.0 - ::powf(tape.speed, inverse)) * tape.stopFrames;
+    else
+        tape.rampFrames = (1.0 - ::powf(1.0f - tape.speed, inverse)) * tape.startFrames;
 }
 
 // Stop: speed (1 - x)^e; start: 1 - (1 - x)^e; x the fraction of the length
 // passed, counted in whole frames so that standstill falls on its frame.
-inline void TapeMotor::moveSpeed(Tape& tape, float curveExponent) {
+inline void TapeMotor::moveSpeed(Tape& tape) {
     switch (tape.motion) {
         case Motion::kStopping: {
             const double x = tape.rampFrames * tape.perStopFrame;
-            tape.speed = x < 1.0 ? ::powf(static_cast<float>(1.0 - x), curveExponent) : 0.0f;
+            tape.speed = x < 1.0 ? ::powf(static_cast<float>(1.0 - x), tape.curveExponent) : 0.0f;
             tape.rampFrames += 1.0;
             if (tape.speed <= 0.0f) tape.motion = Motion::kStopped;
             break;
         }
         case Motion::kStarting: {
             const double x = tape.rampFrames * tape.perStartFrame;
-            tape.speed = x < 1.0 ? 1.0f - ::powf(static_cast<float>(1.0 - x), curveExponent) : 1.0f;
+            tape.speed = x < 1.0 ? 1.0f - ::powf(static_cast<float>(1.0 - x), tape.curveExponent) : 1.0f;
             tape.rampFrames += 1.0;
             if (tape.speed >= 1.0f) tape.motion = Motion::kCatchingUp;
             break;

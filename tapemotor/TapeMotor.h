@@ -87,6 +87,7 @@ private:
         double perStartFrame;
         float speed;               // samples per frame: 0 standstill, 1 normal
         float liveShare;           // share of the live input in the tape's output
+        float curveExponent;       // the ramps' shape
     };
 
     Controls readControls();
@@ -94,8 +95,9 @@ private:
                  VstInt32 to);
     void record(Tape& tape, float left, float right);
     void passThrough(Tape& tape, const float* const* in, float* const* out, VstInt32 from, VstInt32 to);
-    static void switchMotor(Tape& tape, bool motorOff, float curveExponent);
-    static void moveSpeed(Tape& tape, float curveExponent);
+    static void switchMotor(Tape& tape, bool motorOff);
+    static void enterRamp(Tape& tape);
+    static void moveSpeed(Tape& tape);
     void moveLiveShare(Tape& tape) const;
     StereoFrame readTape(const Tape& tape) const;
     static void rescaleRamp(Tape& tape, const Controls& controls);

@@ -204,6 +204,26 @@ TEST(Start, InterruptingAStopContinuesFromTheHead) {
     EXPECT_NEAR(out[0][kRelease], static_cast<float>(kRelease - 567), 2.0f) << "still behind the live point";
 }
 
+// The head's step per frame is the speed. A curve or a length changed during
+// a stop goes on from the present speed: the step does not jump.
+TEST(Start, ASettingChangedDuringAStopKeepsTheSpeed) {
+    const host::Signal in = frameNumbers(kFrames);
+    constexpr std::int64_t kCurveChange = kOnFrame + 13000;  // speed about 0.7
+    constexpr std::int64_t kLengthChange = kOnFrame + 20000;
+    Rig rig(kRateHz, 512);
+    rig.set(kStop, "1 s");
+    rig.set(kCurve, "0");
+    const host::Signal out = rig.play(
+        in, 512, {{{kOnFrame, kTrigger, 1.0f}, {kCurveChange, kCurve, 1.0f}, {kLengthChange, kStop, 0.8f}}, {}});
+    for (std::int64_t change : {kCurveChange, kLengthChange}) {
+        for (std::int64_t i = change - 20; i < change + 20; ++i) {
+            const float step = out[0][i + 1] - out[0][i], next = out[0][i + 2] - out[0][i + 1];
+            ASSERT_GT(step, 0.25f) << i;
+            ASSERT_NEAR(next, step, 0.05f) << i;
+        }
+    }
+}
+
 // --- Caught up: the input passes bit for bit whatever Mix, before a stop and
 // after a start and its crossfade.
 TEST(CaughtUp, InputPassesBitForBitWhateverMix) {
