@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "TapeMotorMappings.h"
@@ -19,7 +20,6 @@ constexpr double kDefaultRateHz = 44100.0;
 constexpr double kLowestRateHz = 1000.0;    // rates outside are paced and sized as the nearest
 constexpr double kHighestRateHz = 768000.0;
 constexpr double kDefaultTempoBpm = 120.0;
-constexpr int kMidiChannels = 16;
 
 // MIDI status bytes (high nibble) and the controllers that end every note.
 constexpr std::uint8_t kNoteOff = 0x80;
@@ -116,7 +116,7 @@ VstInt32 TapeMotor::getGetTailSize() {
     const double tempoBpm = lastTempoBpm.load(kRelaxed);
     const double frames = lengthFrames(parameters[kStop].load(kRelaxed), synced, tempoBpm) +
                           lengthFrames(parameters[kStart].load(kRelaxed), synced, tempoBpm);
-    return static_cast<VstInt32>(std::min(std::ceil(frames), 2147483647.0));
+    return static_cast<VstInt32>(std::min(std::ceil(frames), static_cast<double>(std::numeric_limits<VstInt32>::max())));
 }
 
 VstIntPtr TapeMotor::vendorSpecific(VstInt32 lArg, VstIntPtr, void*, float) {
@@ -182,8 +182,8 @@ VstInt32 TapeMotor::processEvents(VstEvents* events) {
 
 void TapeMotor::applyEvent(const VstMidiEvent& event) {
     const auto status = static_cast<std::uint8_t>(event.midiData[0] & 0xF0);
-    const int channel = event.midiData[0] & 0x0F;
-    const int key = event.midiData[1] & 0x7F;
+    const int channel = event.midiData[0] & (kMidiChannels - 1);
+    const int key = event.midiData[1] & (kMidiKeys - 1);
     const bool velocity = (event.midiData[2] & 0x7F) != 0;
     if (status == kControlChange) {
         releaseAllNotes();

@@ -22,6 +22,8 @@ public:
     static constexpr VstInt32 kDroppedEventsQuery = fourCharCode("TMdr");
     // Events one block keeps; more are dropped and counted.
     static constexpr int kMaxEventsPerBlock = 512;
+    static constexpr int kMidiChannels = 16;
+    static constexpr int kMidiKeys = 128;
 
     explicit TapeMotor(audioMasterCallback audioMaster);
     // False when there was no memory for the tape at construction.
@@ -118,7 +120,7 @@ private:
     float crossfadeStep;           // the live share's change per frame
     std::uint32_t tapeMask;        // capacity - 1; the capacity is a power of two
     std::unique_ptr<StereoFrame[]> tapeFrames;
-    bool heldNotes[16][128];       // by channel and key
+    bool heldNotes[kMidiChannels][kMidiKeys];
     std::int32_t heldNoteCount;
     std::int32_t pendingEventCount;  // MIDI events for the next block, by frame
     VstMidiEvent pendingEvents[kMaxEventsPerBlock];
