@@ -8,9 +8,10 @@
 #   4. every plug-in built: exports only its entry function, loads in the
 #      installed `tapestop info`, renders a file with the installed tapestop
 #   5. the repository used through add_subdirectory with tests and tools off
-#   6. Ardour: its default Linux VST path (asked with LXVST_PATH unset)
-#      holds <prefix>/lib/vst for the default prefixes, and its scanner loads
-#      the plug-in installed in P/lib/vst (private HOME, LXVST_PATH unset)
+#   6. Ardour, in a private HOME and with LXVST_PATH unset: its default path
+#      holds <prefix>/lib/vst for the default prefixes, its scanner loads the
+#      plug-in installed in P/lib/vst, and with P laid over /usr/local (a
+#      private mount namespace) a new session lists it
 # Usage: scripts/check-kit.sh [BUILD_DIR]   (BUILD_DIR: a configured build tree, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -87,22 +88,46 @@ grep -q '^CMAKE_BUILD_TYPE:STRING=$' "$sub/build/CMakeCache.txt" || fail "the re
 cmake --build "$sub/build" -j "$jobs" --target mygain
 scripts/check-exports.sh "$sub/build/mygain.so"
 
-step "Ardour: default path and scanner, LXVST_PATH unset"
+step "Ardour: the installed plug-in on its default path, LXVST_PATH unset"
 if [ ! -x /usr/lib/ardour7/ardour-vst-scanner ]; then
   [ -n "${TAPESTOP_REQUIRE_REAL_HOST:-}" ] && fail "Ardour is not installed (Debian package 'ardour')"
   echo "skipped: Ardour is not installed (Debian package 'ardour')"
   exit 0
 fi
+# Ardour in a private home, told nothing about where plug-ins are.
 home="$scratch/ardour-home"
 mkdir -p "$home"
+ardour() { env -u LXVST_PATH -u VST_PATH HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" "$@"; }
 echo 'print(ARDOUR.config():get_plugin_path_lxvst())' > "$scratch/path.lua"
-ardour_path="$(env -u LXVST_PATH HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" \
-  timeout 120 ardour7-lua "$scratch/path.lua" | tail -1)"
+ardour_path="$(ardour timeout 120 ardour7-lua "$scratch/path.lua" | tail -1)"
 echo "Ardour's default Linux VST path: $ardour_path"
 for default_prefix in /usr/local /usr; do
   [[ ":$ardour_path:" == *":$default_prefix/lib/vst:"* ]] || fail "$default_prefix/lib/vst is not on Ardour's default path"
 done
-env -u LXVST_PATH TAPESTOP_REQUIRE_REAL_HOST=1 TAPESTOP_PLUGIN_DIR="$prefix/lib/vst" \
-  "$build/tests/proof_realhost_test" --gtest_filter='*tapestop*'
+# Its scanner loads the installed library and sees the declared identity.
+TAPESTOP_REQUIRE_REAL_HOST=1 TAPESTOP_PLUGIN_DIR="$prefix/lib/vst" \
+  ardour "$build/tests/proof_realhost_test" --gtest_filter='*tapestop*' --gtest_brief=1
+# And Ardour finds it by itself: the installed tree is laid over /usr/local,
+# as `sudo make install` would put it, in a mount namespace of its own; the
+# scanner runs on what is there, as Ardour's "Scan for new plug-ins" does,
+# and a new session lists the plug-in from Ardour's default path.
+cat > "$scratch/list.lua" <<LUA
+local session = create_session("$scratch/session", "kit", 48000)
+for plugin in ARDOUR.LuaAPI.list_plugins():iter() do
+  if plugin.name == "Tarvo TapeStop" then print("found", plugin.unique_id, plugin.path) end
+end
+LUA
+if unshare -m --propagation private true 2> /dev/null; then
+  export -f ardour; export home scratch prefix
+  listed="$(unshare -m --propagation private bash -c '
+    mount --bind "$prefix" /usr/local &&
+    ardour env LD_LIBRARY_PATH=/usr/lib/ardour7 timeout 120 /usr/lib/ardour7/ardour-vst-scanner /usr/local/lib/vst/tapestop.so > /dev/null 2>&1
+    ardour timeout 300 ardour7-lua "$scratch/list.lua"' 2>&1 | grep '^found' || true)"
+  echo "Ardour lists: ${listed:-nothing}"
+  [ "$listed" = "found 1953198458 /usr/local/lib/vst/tapestop.so" ] || fail "Ardour did not find the installed plug-in"
+else
+  [ -n "${TAPESTOP_REQUIRE_REAL_HOST:-}" ] && fail "no mount namespace here (needs root): cannot lay the prefix over /usr/local"
+  echo "skipped: Ardour's own search (needs a mount namespace, that is root)"
+fi
 
 step "kit checks passed"
