@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "BlockProcessor.h"
 #include "PluginHost.h"
+#include "TransportHost.h"
 
 namespace {
 
@@ -19,41 +21,15 @@ constexpr float kRateEighth = 0.7f;
 constexpr VstInt32 kBlockFrames = 512;
 constexpr float kTolerance = 1e-5f;
 
-// A host whose transport plays from a given quarter note at a fixed tempo,
-// advanced by the frames processed; or one that has no transport at all.
-class TempoHost : public host::Host {
-public:
-    TempoHost(double sampleRateHz, double tempoBpm, double startQuarterNotes, bool hasTransport)
-        : sampleRateHz_(sampleRateHz), tempoBpm_(tempoBpm), startQuarterNotes_(startQuarterNotes),
-          hasTransport_(hasTransport) {}
-
-    void setProcessedFrames(double frames) {
-        time_.samplePos = frames;
-        time_.sampleRate = sampleRateHz_;
-        time_.tempo = tempoBpm_;
-        time_.ppqPos = startQuarterNotes_ + frames * tempoBpm_ / 60.0 / sampleRateHz_;
-        time_.flags = kVstTransportPlaying | kVstTempoValid | kVstPpqPosValid;
-    }
-
-protected:
-    VstIntPtr answer(const host::HostRequest& request) override {
-        if (request.opcode == audioMasterGetTime)
-            return hasTransport_ ? reinterpret_cast<VstIntPtr>(&time_) : 0;
-        return Host::answer(request);
-    }
-
-private:
-    double sampleRateHz_, tempoBpm_, startQuarterNotes_;
-    bool hasTransport_;
-    VstTimeInfo time_{};
-};
+// How the host tells the time: a transport playing from the song's start,
+// the same shifted by some quarter notes, or no transport at all.
+enum class Transport { kFromStart, kShifted, kNone };
 
 struct Case {
     const char* name;
     float sampleRateHz;
-    double tempoBpm;         // the host's tempo (120 is also the effect's own)
-    double startQuarterNotes;
-    bool hasTransport;
+    double tempoBpm;  // the host's tempo (120 is also the effect's own)
+    Transport transport;
     float rate;
     float depth;
     // Frames of the first peak (full level) and of the first trough after it.
@@ -61,15 +37,17 @@ struct Case {
     long troughFrame;
 };
 
+constexpr double kShiftQuarterNotes = 0.5;
+
 const Case kCases[] = {
     // 120 BPM at 48 kHz: a quarter note is 24,000 frames.
-    {"QuarterAt120Bpm", 48000.0f, 120.0, 0.0, true, kRateQuarter, 1.0f, 0, 12000},
+    {"QuarterAt120Bpm", 48000.0f, 120.0, Transport::kFromStart, kRateQuarter, 1.0f, 0, 12000},
     // 90 BPM at 44.1 kHz: a quarter note is 29,400 frames, an eighth 14,700.
-    {"EighthAt90Bpm", 44100.0f, 90.0, 0.0, true, kRateEighth, 1.0f, 0, 7350},
-    // The song starts half a quarter note in: the first frame is a trough.
-    {"FollowsTheSongPosition", 48000.0f, 120.0, 0.5, true, kRateQuarter, 0.75f, 12000, 24000},
+    {"EighthAt90Bpm", 44100.0f, 90.0, Transport::kFromStart, kRateEighth, 1.0f, 0, 7350},
+    // The song position is half a quarter note ahead: the first frame is a trough.
+    {"FollowsTheSongPosition", 48000.0f, 120.0, Transport::kShifted, kRateQuarter, 0.75f, 12000, 24000},
     // No transport: 120 BPM from the first beat, carried across blocks.
-    {"OwnBeatWithoutTransport", 48000.0f, 60.0, 0.0, false, kRateQuarter, 1.0f, 0, 12000},
+    {"OwnBeatWithoutTransport", 48000.0f, 60.0, Transport::kNone, kRateQuarter, 1.0f, 0, 12000},
 };
 
 class TempoTremoloPlugin : public testing::TestWithParam<Case> {};
@@ -77,20 +55,23 @@ class TempoTremoloPlugin : public testing::TestWithParam<Case> {};
 // The level of every frame of a constant input of 1.
 std::vector<float> levels(const Case& c, long frames) {
     host::PluginLibrary library{kPluginPath};
-    TempoHost hostSide(c.sampleRateHz, c.tempoBpm, c.startQuarterNotes, c.hasTransport);
+    host::TransportHost hostSide(c.sampleRateHz, kBlockFrames);
+    hostSide.setTempo(c.tempoBpm);
+    VstTimeInfo shifted{};
+    if (c.transport == Transport::kShifted)
+        hostSide.setHandler(audioMasterGetTime, [&](const host::HostRequest&) {
+            shifted = hostSide.timeInfo();
+            shifted.ppqPos += kShiftQuarterNotes;
+            return reinterpret_cast<VstIntPtr>(&shifted);
+        });
+    if (c.transport == Transport::kNone) hostSide.setAnswer(audioMasterGetTime, 0);
     host::Effect effect{library, hostSide};
     effect.start(c.sampleRateHz, kBlockFrames);
-    effect.setParameter(kRate, c.rate);
-    effect.setParameter(kDepth, c.depth);
-    const std::vector<float> ones(kBlockFrames, 1.0f);
-    std::vector<float> left(frames), right(frames);
-    for (long done = 0; done < frames; done += kBlockFrames) {
-        hostSide.setProcessedFrames(static_cast<double>(done));
-        const auto block = static_cast<VstInt32>(std::min<long>(kBlockFrames, frames - done));
-        effect.processStereo(ones.data(), ones.data(), &left[done], &right[done], block);
-    }
-    EXPECT_EQ(left, right);
-    return left;
+    const host::Timeline settings{{{0, kRate, c.rate}, {0, kDepth, c.depth}}, {}};
+    const host::Signal ones(2, std::vector<float>(frames, 1.0f));
+    const host::Signal out = host::processSignal(effect, ones, kBlockFrames, settings, &hostSide);
+    EXPECT_EQ(out[0], out[1]);
+    return out[0];
 }
 
 TEST_P(TempoTremoloPlugin, PeaksAndTroughsLandOnTheBeat) {
