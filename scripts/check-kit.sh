@@ -6,7 +6,8 @@
 #      Tarvo::Host, run
 #   3. both examples built again with g++ and pkg-config alone
 #   4. every plug-in built: exports only its entry function, loads in the
-#      installed `tapestop info`, renders a file with the installed tapestop
+#      installed `tapestop info`, renders a file with the installed tapestop;
+#      without --plugin that tapestop loads P/lib/vst/tapestop.so
 #   5. the repository used through add_subdirectory with tests and tools off
 #   6. Ardour, in a private HOME and with LXVST_PATH unset: its default path
 #      holds <prefix>/lib/vst for the default prefixes, its scanner loads the
@@ -72,6 +73,11 @@ for plugin in "$scratch"/cmake-build/*.so "$scratch"/pc-build/*.so "$prefix/lib/
   [ -s "$output" ] || fail "rendering with $plugin wrote no file"
   echo "rendered $(basename "$output")"
 done
+
+# Without --plugin, the installed command loads the plug-in installed beside it.
+"$prefix/bin/tapestop" info | grep -qx "plug-in: *$prefix/lib/vst/tapestop.so" \
+  || fail "the installed tapestop does not default to $prefix/lib/vst/tapestop.so"
+echo "the installed tapestop loads $prefix/lib/vst/tapestop.so by default"
 
 step "add_subdirectory of the repository with tests and tools off"
 sub="$scratch/subdirectory"
