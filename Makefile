@@ -50,9 +50,14 @@ install-plugin: build
 	install -d $(VST_DIR)
 	install -m 644 $(BUILD_DIR)/tapestop.so $(VST_DIR)/tapestop.so
 	@echo "Installed $(VST_DIR)/tapestop.so"
-	@echo "Audacity, Carla, Qtractor and Renoise scan ~/.vst: rescan plug-ins there."
-	@echo "Ardour does not: add $(VST_DIR) in Preferences > Plugins > Linux VST2 path,"
-	@echo "or run 'sudo make install', which puts the plug-in in $(PREFIX)/lib/vst, where Ardour looks."
+	@if [ "$(VST_DIR)" = "$(HOME)/.vst" ]; then \
+		echo "Audacity, Carla, Qtractor and Renoise scan ~/.vst: rescan plug-ins there."; \
+		echo "Ardour does not: add ~/.vst in Preferences > Plugins > Linux VST2 path,"; \
+	else \
+		echo "Add $(VST_DIR) to your host's Linux VST path and rescan; in Ardour:"; \
+		echo "Preferences > Plugins > Linux VST2 path,"; \
+	fi
+	@echo "or run 'sudo make install', which puts the plug-in in $(PREFIX)/lib/vst, where Ardour looks by default."
 
 # The API reference of the frame, in $(BUILD_DIR)/docs/html. Any Doxygen
 # warning fails it, and so does an operation whose doc line does not say how
