@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Proves the kit works as installed, from outside the repository:
 #   1. install into a temporary prefix P
-#   2. from a folder that sees only P: both examples built with CMake
+#   2. from a folder that sees only P: the examples built with CMake
 #      (find_package + tarvo_add_plugin) and their GoogleTest file against
 #      Tarvo::Host, run
-#   3. both examples built again with g++ and pkg-config alone
+#   3. the examples built again with g++ and pkg-config alone
 #   4. every plug-in built: exports only its entry function, loads in the
 #      installed `tapestop info`, renders a file with the installed tapestop;
 #      without --plugin that tapestop loads P/lib/vst/tapestop.so
@@ -43,8 +43,8 @@ fi
 consumer="$scratch/consumer"
 mkdir -p "$consumer"
 cp scripts/kit-consumer/CMakeLists.txt "$consumer/"
-cp -r examples/StereoGain examples/TempoTremolo "$consumer/"
-cp tests/examples/stereogain_test.cpp tests/examples/tempotremolo_test.cpp "$consumer/"
+cp -r examples/StereoGain examples/TempoTremolo examples/NoteGate "$consumer/"
+cp tests/examples/stereogain_test.cpp tests/examples/tempotremolo_test.cpp tests/examples/notegate_test.cpp "$consumer/"
 
 step "out of tree with CMake: find_package(TarvoFrame), tarvo_add_plugin, Tarvo::Host"
 cmake -S "$consumer" -B "$scratch/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release > /dev/null
@@ -55,7 +55,7 @@ if grep -q "$repo" "$scratch/cmake-build/CMakeCache.txt"; then fail "the consume
 step "out of tree with pkg-config and g++"
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 mkdir -p "$scratch/pc-build"
-for example in StereoGain TempoTremolo; do
+for example in StereoGain TempoTremolo NoteGate; do
   name="$(tr '[:upper:]' '[:lower:]' <<< "$example")"
   # The same line as in the README.
   g++ -O2 -shared -o "$scratch/pc-build/$name.so" "$consumer/$example/$example.cpp" \

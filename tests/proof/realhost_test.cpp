@@ -56,6 +56,8 @@ const ExpectedPlugin kExpectedPlugins[] = {
     {"stereogain.so", false, 1416054638 /* 'TgGn' */, "Stereo Gain", "Tarvo Examples", 2, 2, false, true, false},
     // The example effect of examples/TempoTremolo.
     {"tempotremolo.so", false, 1416057970 /* 'TgTr' */, "Tempo Tremolo", "Tarvo Examples", 2, 2, false, true, false},
+    // The example effect of examples/NoteGate.
+    {"notegate.so", false, 1416056423 /* 'TgNg' */, "Note Gate", "Tarvo Examples", 2, 2, false, true, false},
 };
 
 bool scannerRequired() { return std::getenv("TAPESTOP_REQUIRE_REAL_HOST") != nullptr; }
