@@ -22,8 +22,6 @@ function(tarvo_add_plugin target)
   set_target_properties(${target} PROPERTIES
     PREFIX ""
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
-    CXX_VISIBILITY_PRESET hidden
-    VISIBILITY_INLINES_HIDDEN ON
     LINK_DEPENDS ${exportsMap})
   target_link_options(${target} PRIVATE
     -Wl,--version-script=${exportsMap} -Wl,--no-undefined)

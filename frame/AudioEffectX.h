@@ -111,7 +111,7 @@ public:
     /// @name Real time
     /// @{
 
-    /// Request audioMasterGetTime (7) with the VstTimeInfoFlags wanted; audio thread, within processReplacing; answers the host's record, valid for the block, or null.
+    /// Request audioMasterGetTime (7) with the VstTimeInfoFlags wanted; any thread, mostly the audio thread within processReplacing; answers the host's record (valid for the block) or null.
     virtual VstTimeInfo* getTimeInfo(VstInt32 filter);
     /// Request audioMasterGetCurrentProcessLevel (23); any thread; answers the host's level.
     virtual VstInt32 getCurrentProcessLevel();
