@@ -1,9 +1,11 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <utility>
@@ -14,9 +16,13 @@ namespace {
 
 constexpr int kMaxBlockFrames = 1 << 20;
 
-// A whole-text decimal number, or nothing.
+// A whole-text decimal number, or nothing: digits with an optional sign,
+// point and exponent. strtod alone would also take "0x100", "inf" and "nan".
 std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
+    const auto isDecimal = [](unsigned char c) { return std::isdigit(c) || std::strchr(".eE+-", c) != nullptr; };
+    if (text.empty() || !std::all_of(text.begin(), text.end(), isDecimal) ||
+        std::none_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return std::nullopt;
     errno = 0;
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
@@ -75,6 +81,10 @@ std::vector<std::string> parseArguments(ArgumentCursor& cursor, const std::map<s
     std::vector<std::string> positional;
     while (!cursor.done()) {
         const std::string argument = cursor.take();
+        if (argument == "--") {  // everything after it is a file name, even "-x"
+            while (!cursor.done()) positional.push_back(cursor.take());
+            break;
+        }
         if (argument == "--help" || argument == "-h") {
             helpAsked = true;
             continue;
@@ -102,6 +112,12 @@ void expectPositional(const std::vector<std::string>& positional, std::size_t co
     if (positional.size() > count) throw UsageError("unexpected argument '" + positional[count] + "'");
 }
 
+// A plug-in argument is always a path: a bare name is a file in the current
+// folder, where dlopen would search the system's library path instead.
+std::string pluginPathArgument(const std::string& text) {
+    return text.find('/') == std::string::npos ? "./" + text : text;
+}
+
 TimedAssignment triggerAt(const std::string& time, float value) {
     return TimedAssignment{parseTime(time), ParameterAssignment{"Trigger", value}};
 }
@@ -110,8 +126,9 @@ Command parseRender(ArgumentCursor& cursor) {
     RenderOptions options;
     std::string formatText;
     const std::map<std::string, OptionHandler> handlers{
-        {"--plugin", [&](auto value) { options.pluginPath = value(); }},
+        {"--plugin", [&](auto value) { options.pluginPath = pluginPathArgument(value()); }},
         {"--format", [&](auto value) { formatText = value(); }},
+        {"--force", [&](auto) { options.force = true; }},
         {"--block", [&](auto value) { options.blockFrames = parseBlockFrames(value()); }},
         {"--set", [&](auto value) { options.settings.push_back(parseAssignment(value())); }},
         {"--at",
@@ -141,7 +158,7 @@ Command parseRender(ArgumentCursor& cursor) {
 Command parseInfo(ArgumentCursor& cursor) {
     InfoOptions options;
     const std::map<std::string, OptionHandler> handlers{
-        {"--plugin", [&](auto value) { options.pluginPath = value(); }},
+        {"--plugin", [&](auto value) { options.pluginPath = pluginPathArgument(value()); }},
         {"--json", [&](auto) { options.json = true; }},
     };
     bool helpAsked = false;
@@ -222,6 +239,8 @@ Mono input is processed on both channels and written back as mono.
   --stop TIME          the same as --at TIME Trigger=1
   --release TIME       the same as --at TIME Trigger=0
   --block N            frames per processing block (default 512)
+  --force              replace a read-only output file
+  --                   ends the options: what follows are file names
 TIME is seconds (2.5s), milliseconds (250ms) or frames (120000).
 
 info: prints the plug-in's identity, flags and parameters (--json: as JSON).

@@ -44,6 +44,7 @@ struct RenderOptions {
     std::string pluginPath;
     std::optional<SampleFormat> format;  // unset: the container's default
     int blockFrames = 512;
+    bool force = false;  // replace a read-only output
     std::vector<ParameterAssignment> settings;  // before processing, in order
     std::vector<TimedAssignment> events;        // in command-line order
 };

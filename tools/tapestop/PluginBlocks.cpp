@@ -2,17 +2,31 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 
 namespace tapestop {
 
-PluginBlocks::PluginBlocks(host::Effect& effect, int blockFrames)
+namespace {
+
+// The pin counts are checked before any buffer is made for them.
+VstInt32 checkedPins(VstInt32 count, const char* what) {
+    if (count < 0 || count > PluginBlocks::kMaxPins)
+        throw std::runtime_error("the plug-in announces " + std::to_string(count) + " " + what + "; at most " +
+                                 std::to_string(PluginBlocks::kMaxPins) + " are supported");
+    return count;
+}
+
+}  // namespace
+
+PluginBlocks::PluginBlocks(host::Effect& effect, int frames)
     : effect_(effect),
       replacing_((effect.record()->flags & effFlagsCanReplacing) != 0),
-      inputs_(std::max(effect.record()->numInputs, kFileChannels), std::vector<float>(blockFrames, 0.0f)),
-      outputs_(std::max(effect.record()->numOutputs, 1), std::vector<float>(blockFrames, 0.0f)),
+      inputs_(std::max(checkedPins(effect.record()->numInputs, "inputs"), kFileChannels),
+              std::vector<float>(frames, 0.0f)),
+      outputs_(checkedPins(effect.record()->numOutputs, "outputs"), std::vector<float>(frames, 0.0f)),
       inputPointers_(inputs_.size()),
       outputPointers_(outputs_.size()) {
-    if (effect.record()->numOutputs < 1) throw std::runtime_error("the plug-in has no audio outputs");
+    if (outputs_.empty()) throw std::runtime_error("the plug-in has no audio outputs");
 }
 
 void PluginBlocks::process(int offset, int frames) {

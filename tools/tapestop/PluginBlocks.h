@@ -12,8 +12,12 @@ namespace tapestop {
 class PluginBlocks {
 public:
     static constexpr int kFileChannels = 2;  // the stereo pair the file is played through
+    // More pins than any real plug-in has; a count above it is a fault.
+    static constexpr VstInt32 kMaxPins = 256;
 
-    PluginBlocks(host::Effect& effect, int blockFrames);
+    // Buffers of `frames` per pin; throws std::runtime_error for a plug-in
+    // without outputs or with a pin count no host could serve.
+    PluginBlocks(host::Effect& effect, int frames);
 
     float* input(int channel) { return inputs_[channel].data(); }
     // The output channel a file channel takes: a mono plug-in feeds both.
