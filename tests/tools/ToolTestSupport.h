@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sndfile.h>
@@ -63,27 +65,55 @@ private:
     std::filesystem::path path_;
 };
 
-// Runs a program with its output collected, and stdin from a file if given.
+// A program started with its output collected into files, and stdin from a
+// file if given; it may be signalled while it runs.
+class StartedProgram {
+public:
+    StartedProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& stdinPath = "/dev/null", const std::string& workingDirectory = "") {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (!workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, scratch_.file("stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, scratch_.file("stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) throw std::runtime_error("cannot start " + program);
+    }
+    ~StartedProgram() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    void signal(int number) const { ::kill(pid_, number); }
+
+    // Waits for the end; the exit code is -1 when a signal ended it.
+    RunResult wait() {
+        int status = 0;
+        ::waitpid(std::exchange(pid_, -1), &status, 0);
+        return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(scratch_.file("stdout")),
+                         slurp(scratch_.file("stderr"))};
+    }
+
+private:
+    TempDir scratch_;
+    pid_t pid_ = -1;
+};
+
+// Runs a program to its end with its output collected.
 inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& stdinPath = "/dev/null") {
-    TempDir scratch;
-    const std::string outPath = scratch.file("stdout");
-    const std::string errPath = scratch.file("stderr");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start " + program);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
+                            const std::string& stdinPath = "/dev/null", const std::string& workingDirectory = "") {
+    return StartedProgram(program, args, stdinPath, workingDirectory).wait();
 }
 
 inline RunResult runTool(const std::vector<std::string>& args) { return runProgram(TAPESTOP_CLI, args); }

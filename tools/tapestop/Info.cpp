@@ -13,6 +13,7 @@ namespace {
 
 constexpr float kInfoSampleRateHz = 44100.0f;
 constexpr VstInt32 kInfoBlockFrames = 512;
+constexpr unsigned kByteEscapeBase = 0xDC00;
 
 struct FlagName {
     VstInt32 bit;
@@ -86,15 +87,6 @@ std::string hex(VstInt32 value) {
     return text;
 }
 
-void appendUtf8(std::string& out, unsigned code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // Length of the well-formed UTF-8 sequence at text[i], or 0: the lead byte
 // fixes the length and the range of the second byte, which rules out
 // overlong forms, surrogates and code points above U+10FFFF.
@@ -120,8 +112,10 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
     return 0;
 }
 
-// A JSON string. Plug-in texts are bytes of no stated encoding: valid UTF-8
-// passes as it is, any other byte is read as Latin-1.
+// A JSON string. Paths and plug-in texts are bytes of no stated encoding:
+// valid UTF-8 passes as it is; any other byte B becomes the escape of the
+// lone surrogate U+DC00 + B, which Python's "surrogateescape" turns back
+// into the same byte, so that no path is ever changed on its way through.
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -139,7 +133,9 @@ std::string jsonString(const std::string& text) {
             out += text.substr(i, length);
             i += length - 1;
         } else {
-            appendUtf8(out, c);
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", kByteEscapeBase + c);
+            out += escaped;
         }
     }
     return out + "\"";

@@ -118,8 +118,60 @@ std::string pluginPathArgument(const std::string& text) {
     return text.find('/') == std::string::npos ? "./" + text : text;
 }
 
-TimedAssignment triggerAt(const std::string& time, float value) {
-    return TimedAssignment{parseTime(time), ParameterAssignment{"Trigger", value}};
+TimedEvent triggerAt(const std::string& option, const std::string& time, bool on) {
+    return TimedEvent{parseTime(time), ParameterAssignment{"Trigger", on ? 1.0f : 0.0f, on ? "1" : "0"},
+                      option + " " + time};
+}
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The MIDI note names an --at event may carry, and the number range.
+constexpr int kLastMidiNote = 127;
+
+std::optional<NoteEvent> parseNoteEvent(const std::string& text) {
+    const auto equals = text.find('=');
+    const std::string name = lowered(text.substr(0, equals));
+    if (equals == std::string::npos || (name != "note-on" && name != "note-off")) return std::nullopt;
+    const std::string number = text.substr(equals + 1);
+    const std::optional<double> note = parseNumber(number);
+    if (!note || *note != std::floor(*note) || *note < 0 || *note > kLastMidiNote)
+        throw UsageError("bad note '" + number + "' in '" + text + "': give a MIDI note number from 0 to 127");
+    return NoteEvent{name == "note-on", static_cast<int>(*note)};
+}
+
+TimedEvent parseTimedEvent(const std::string& time, const std::string& what) {
+    const std::string source = "--at " + time + " " + what;
+    if (const std::optional<NoteEvent> note = parseNoteEvent(what)) return TimedEvent{parseTime(time), *note, source};
+    return TimedEvent{parseTime(time), parseAssignment(what), source};
+}
+
+constexpr double kMinTempoBpm = 1.0;
+constexpr double kMaxTempoBpm = 999.0;
+
+double parseTempo(const std::string& text) {
+    const std::optional<double> bpm = parseNumber(text);
+    if (!bpm || *bpm < kMinTempoBpm || *bpm > kMaxTempoBpm)
+        throw UsageError("bad tempo '" + text + "': give beats per minute from 1 to 999");
+    return *bpm;
+}
+
+// Beats per bar from 1 to 64 over a power of two from 1 to 64, as "3/4".
+TimeSignature parseMeter(const std::string& text) {
+    constexpr int kMaxMeterPart = 64;
+    const auto part = [&](const std::string& digits) {
+        const std::optional<double> n = parseNumber(digits);
+        return n && *n == std::floor(*n) && *n >= 1 && *n <= kMaxMeterPart ? static_cast<int>(*n) : 0;
+    };
+    const auto slash = text.find('/');
+    const int numerator = slash == std::string::npos ? 0 : part(text.substr(0, slash));
+    const int denominator = slash == std::string::npos ? 0 : part(text.substr(slash + 1));
+    if (numerator == 0 || denominator == 0 || (denominator & (denominator - 1)) != 0)
+        throw UsageError("bad meter '" + text + "': give beats per bar over a note value, e.g. 3/4 or 6/8");
+    return TimeSignature{numerator, denominator};
 }
 
 Command parseRender(ArgumentCursor& cursor) {
@@ -133,11 +185,13 @@ Command parseRender(ArgumentCursor& cursor) {
         {"--set", [&](auto value) { options.settings.push_back(parseAssignment(value())); }},
         {"--at",
          [&](auto value) {
-             const TimeSpec at = parseTime(value());
-             options.events.push_back(TimedAssignment{at, parseAssignment(value())});
+             const std::string time = value();
+             options.events.push_back(parseTimedEvent(time, value()));
          }},
-        {"--stop", [&](auto value) { options.events.push_back(triggerAt(value(), 1.0f)); }},
-        {"--release", [&](auto value) { options.events.push_back(triggerAt(value(), 0.0f)); }},
+        {"--stop", [&](auto value) { options.events.push_back(triggerAt("--stop", value(), true)); }},
+        {"--release", [&](auto value) { options.events.push_back(triggerAt("--release", value(), false)); }},
+        {"--tempo", [&](auto value) { options.tempoBpm = parseTempo(value()); }},
+        {"--meter", [&](auto value) { options.meter = parseMeter(value()); }},
     };
     bool helpAsked = false;
     const std::vector<std::string> positional = parseArguments(cursor, handlers, helpAsked);
@@ -196,15 +250,21 @@ TimeSpec parseTime(const std::string& text) {
     return time;
 }
 
+// The name ends at the first '=': display texts may hold one, names rarely.
 ParameterAssignment parseAssignment(const std::string& text) {
-    const auto equals = text.rfind('=');
-    if (equals == std::string::npos || equals == 0)
+    const auto equals = text.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
         throw UsageError("bad parameter setting '" + text + "': write NAME=VALUE, e.g. Speed=0.5");
     const std::string valueText = text.substr(equals + 1);
     const std::optional<double> value = parseNumber(valueText);
-    if (!value || *value < 0.0 || *value > 1.0)
+    if (value && (*value < 0.0 || *value > 1.0))
         throw UsageError("bad value '" + valueText + "' in '" + text + "': parameter values run from 0 to 1");
-    return ParameterAssignment{text.substr(0, equals), static_cast<float>(*value)};
+    if (value) return ParameterAssignment{text.substr(0, equals), static_cast<float>(*value), valueText};
+    return ParameterAssignment{text.substr(0, equals), std::nullopt, valueText};
+}
+
+std::string assignmentText(const ParameterAssignment& assignment) {
+    return assignment.parameter + "=" + assignment.valueText;
 }
 
 Command parseCommandLine(int argc, const char* const* argv) {
@@ -235,9 +295,13 @@ Mono input is processed on both channels and written back as mono.
                        integer formats are clipped, and clipped samples counted
   --set NAME=VALUE     set a parameter before processing; NAME as the plug-in
                        reports it (any case) or its index, VALUE from 0 to 1
+                       or a text the plug-in reads (e.g. Stop="250 ms")
   --at TIME NAME=VALUE set a parameter at TIME, exactly on that frame
+  --at TIME note-on=N  send MIDI note N on (note-off=N: off) at TIME
   --stop TIME          the same as --at TIME Trigger=1
   --release TIME       the same as --at TIME Trigger=0
+  --tempo BPM          the transport's tempo (default 120)
+  --meter N/D          the transport's time signature (default 4/4)
   --block N            frames per processing block (default 512)
   --force              replace a read-only output file
   --                   ends the options: what follows are file names

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <type_traits>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "AudioFile.h"
@@ -35,11 +38,24 @@ std::int64_t framesAt(const TimeSpec& time, int sampleRateHz) {
     return static_cast<std::int64_t>(std::round(std::min(frames, kBeyondAnyFileFrames)));
 }
 
+// Two changes of one parameter on one frame would leave the outcome to the
+// order they were written in, and --stop T --release T would silently give
+// no stop: both are refused.
 std::vector<ParameterEvent> resolveEvents(host::Effect& effect, const RenderOptions& options, int sampleRateHz) {
     std::vector<ParameterEvent> events;
-    for (const TimedAssignment& event : options.events)
-        events.push_back(ParameterEvent{framesAt(event.at, sampleRateHz),
-                                        findParameter(effect, event.assignment.parameter), event.assignment.value});
+    std::map<std::pair<std::int64_t, VstInt32>, std::string> sources;
+    for (const TimedEvent& event : options.events) {
+        const auto* assignment = std::get_if<ParameterAssignment>(&event.what);
+        if (assignment == nullptr) continue;
+        const std::int64_t frame = framesAt(event.at, sampleRateHz);
+        const VstInt32 index = findParameter(effect, assignment->parameter);
+        const auto [earlier, first] = sources.emplace(std::make_pair(frame, index), event.source);
+        if (!first)
+            throw UsageError("'" + earlier->second + "' and '" + event.source + "' both change parameter '" +
+                             effect.parameterName(index) + "' on frame " + std::to_string(frame) +
+                             "; give one change per frame");
+        events.push_back(ParameterEvent{frame, index, parameterValue(effect, index, *assignment)});
+    }
     return events;
 }
 
@@ -57,9 +73,17 @@ void openEffect(host::Effect& effect, int sampleRateHz, int blockFrames) {
     effect.dispatch(effSetBlockSize, 0, blockFrames);
 }
 
+// A parameter set twice is refused rather than the last value kept.
 void applySettings(host::Effect& effect, const std::vector<ParameterAssignment>& settings) {
-    for (const ParameterAssignment& setting : settings)
-        effect.setParameter(findParameter(effect, setting.parameter), setting.value);
+    std::map<VstInt32, std::string> written;
+    for (const ParameterAssignment& setting : settings) {
+        const VstInt32 index = findParameter(effect, setting.parameter);
+        const auto [earlier, first] = written.emplace(index, assignmentText(setting));
+        if (!first)
+            throw UsageError("parameter '" + effect.parameterName(index) + "' is set twice (--set " + earlier->second +
+                             " and --set " + assignmentText(setting) + "); give one value");
+        effect.setParameter(index, parameterValue(effect, index, setting));
+    }
 }
 
 // The peak of the finite samples; samples that are no number or infinite
