@@ -54,9 +54,11 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     std::string file(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> entries() const {
+    std::vector<std::string> entries() const { return entriesOf(path_); }
+    // The names in a folder, hidden ones too, sorted.
+    static std::vector<std::string> entriesOf(const std::filesystem::path& folder) {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
