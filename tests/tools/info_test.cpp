@@ -73,7 +73,7 @@ TEST(Info, HelpAndVersion) {
 TEST(Info, JsonKeepsANonUtf8PathByteForByte) {
     tooltest::TempDir dir;
     const std::string path = dir.file("caf\xe9-\xff.so");
-    std::filesystem::copy_file(host::builtPluginPath(), path);
+    std::filesystem::copy_file(TAPESTOP_PLUGIN_PATH, path);
     const tooltest::RunResult info = tooltest::runTool({"info", "--plugin", path, "--json"});
     ASSERT_EQ(info.exitCode, 0) << info.err;
     std::ofstream(dir.file("info.json")) << info.out;

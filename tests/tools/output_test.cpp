@@ -163,7 +163,7 @@ TEST(Output, ANewFileFollowsTheUmask) {
 TEST(Output, APluginNameWithoutASlashIsAPathInTheCurrentFolder) {
     tooltest::TempDir dir;
     tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
-    fs::copy_file(host::builtPluginPath(), dir.file("mine.so"));
+    fs::copy_file(TAPESTOP_PLUGIN_PATH, dir.file("mine.so"));
     const tooltest::RunResult here = renderInto(dir, "in.wav", "out.wav", {"--plugin", "mine.so"});
     EXPECT_EQ(here.exitCode, 0) << here.err;
     const std::string systemLibrary = fs::path(NON_PLUGIN_LIBRARY).filename();
