@@ -22,6 +22,7 @@
 
 #include <sndfile.h>
 
+#include "BlockProcessor.h"
 #include "PluginHost.h"
 
 extern char** environ;
@@ -164,50 +165,32 @@ inline Audio testSignal(std::int64_t frames, int channels, int sampleRateHz) {
     return audio;
 }
 
-struct Change {
-    std::int64_t frame;
-    VstInt32 index;
-    float value;
-};
+using Change = host::ParameterChange;
 
-// What a host does with a stereo signal: open, rate, block size, settings,
-// resume, then process in blocks of at most `blockFrames` that also end at
-// every change, each change made right before its frame. The changes must be
-// in frame order.
+// What a host does with a stereo signal, through the host library: start,
+// the settings before the first frame, then blocks of at most `blockFrames`
+// that end at every change.
 inline std::vector<float> referenceRender(const std::string& pluginPath, const Audio& stereo, int blockFrames,
                                           const std::vector<Change>& settings, const std::vector<Change>& changes) {
     host::PluginLibrary library(pluginPath);
     host::Host h;
     host::Effect effect(library, h);
-    effect.dispatch(effOpen);
-    effect.dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(stereo.sampleRateHz));
-    effect.dispatch(effSetBlockSize, 0, blockFrames);
-    for (const Change& setting : settings) effect.setParameter(setting.index, setting.value);
-    effect.dispatch(effMainsChanged, 0, 1);
-    const std::int64_t frames = stereo.frames();
-    std::vector<float> inL(frames), inR(frames), outL(frames), outR(frames);
-    for (std::int64_t i = 0; i < frames; ++i) {
-        inL[i] = stereo.samples[2 * i];
-        inR[i] = stereo.samples[2 * i + 1];
+    effect.start(static_cast<float>(stereo.sampleRateHz), blockFrames);
+    host::Timeline timeline{settings, {}};
+    timeline.parameters.insert(timeline.parameters.end(), changes.begin(), changes.end());
+    host::Signal in(2, std::vector<float>(static_cast<std::size_t>(stereo.frames())));
+    for (std::size_t i = 0; i < in[0].size(); ++i) {
+        in[0][i] = stereo.samples[2 * i];
+        in[1][i] = stereo.samples[2 * i + 1];
     }
-    std::size_t next = 0;
-    for (std::int64_t frame = 0; frame < frames;) {
-        while (next < changes.size() && changes[next].frame == frame) {
-            effect.setParameter(changes[next].index, changes[next].value);
-            ++next;
-        }
-        std::int64_t end = std::min<std::int64_t>(frames, frame - frame % blockFrames + blockFrames);
-        if (next < changes.size()) end = std::min(end, changes[next].frame);
-        effect.processStereo(&inL[frame], &inR[frame], &outL[frame], &outR[frame], static_cast<VstInt32>(end - frame));
-        frame = end;
-    }
+    const host::Signal out = host::processSignal(effect, in, blockFrames, timeline);
     effect.stop();
-    std::vector<float> out(2 * frames);
-    for (std::int64_t i = 0; i < frames; ++i) {
-        out[2 * i] = outL[i];
-        out[2 * i + 1] = outR[i];
+    std::vector<float> interleaved(stereo.samples.size());
+    for (std::size_t i = 0; i < in[0].size(); ++i) {
+        interleaved[2 * i] = out[0][i];
+        interleaved[2 * i + 1] = out[1][i];
     }
-    return out;
+    return interleaved;
 }
 
 inline bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {

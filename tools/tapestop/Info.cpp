@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "RenderHost.h"
+#include "TransportHost.h"
 
 namespace tapestop {
 
@@ -170,7 +170,7 @@ void writeJsonParameters(std::ostringstream& out, const std::vector<ParameterInf
 
 PluginInfo readPluginInfo(const std::string& path) {
     host::PluginLibrary library(path);
-    RenderHost host(kInfoSampleRateHz, kInfoBlockFrames);
+    host::TransportHost host(kInfoSampleRateHz, kInfoBlockFrames);
     host::Effect effect(library, host);
     effect.dispatch(effOpen);
     effect.dispatch(effSetSampleRate, 0, 0, nullptr, kInfoSampleRateHz);
