@@ -178,6 +178,32 @@ constexpr std::int32_t kMagnitudeMask = 0x7fffffff;
 constexpr std::int32_t kInfinityBits = 0x7f800000;
 constexpr int kLevelLanes = 4;  // samples per step of the level scan: one vector register
 
+// The largest magnitude in the block, NaN and infinity sorting above every
+// number, as the bits of a positive float. Four lanes at once as one vector
+// value; signed lanes, since magnitudes are below 2^31 and signed compares
+// are the ones every x86-64 vector unit has.
+std::int32_t largestMagnitudeBits(const float* samples, std::int64_t count) {
+    using Lanes = std::int32_t __attribute__((vector_size(kLevelLanes * sizeof(std::int32_t))));
+    Lanes largest{};
+    const auto addLanes = [&](const Lanes& bits) {
+        const Lanes magnitude = bits & kMagnitudeMask;
+        const Lanes larger = magnitude > largest;
+        largest = (magnitude & larger) | (largest & ~larger);
+    };
+    std::int64_t i = 0;
+    for (; i + kLevelLanes <= count; i += kLevelLanes) {
+        Lanes bits;
+        std::memcpy(&bits, samples + i, sizeof bits);
+        addLanes(bits);
+    }
+    Lanes rest{};  // zeros count as silence
+    std::memcpy(&rest, samples + i, static_cast<std::size_t>(count - i) * sizeof(float));
+    addLanes(rest);
+    std::int32_t result = 0;
+    for (int lane = 0; lane < kLevelLanes; ++lane) result = std::max(result, largest[lane]);
+    return result;
+}
+
 }  // namespace
 
 SampleFormat parseSampleFormat(const std::string& text) {
@@ -288,41 +314,28 @@ std::int64_t clipSamples(float* samples, std::int64_t count) {
     return clipped;
 }
 
-// Four lanes at once as one vector value, so that no step waits for the
-// one before; true comparisons are all ones, which the counts subtract.
 void SampleLevels::add(const float* samples, std::int64_t count) {
-    // Signed lanes: magnitudes are below 2^31, and signed compares are the
-    // ones every x86-64 vector unit has.
-    using Lanes = std::int32_t __attribute__((vector_size(kLevelLanes * sizeof(std::int32_t))));
-    Lanes peakBits{};
-    Lanes nan{};
-    Lanes infinite{};
-    const auto addLanes = [&](const Lanes& bits) {
-        const Lanes magnitude = bits & kMagnitudeMask;
-        nan -= magnitude > kInfinityBits;
-        infinite -= magnitude == kInfinityBits;
-        const Lanes finite = magnitude & (magnitude < kInfinityBits);
-        const Lanes larger = finite > peakBits;
-        peakBits = (finite & larger) | (peakBits & ~larger);
-    };
-    std::int64_t i = 0;
-    for (; i + kLevelLanes <= count; i += kLevelLanes) {
-        Lanes bits;
-        std::memcpy(&bits, samples + i, sizeof bits);
-        addLanes(bits);
-    }
-    Lanes rest{};  // zeros count as silence
-    std::memcpy(&rest, samples + i, static_cast<std::size_t>(count - i) * sizeof(float));
-    addLanes(rest);
-    std::int32_t blockPeakBits = 0;
-    for (int lane = 0; lane < kLevelLanes; ++lane) {
-        blockPeakBits = std::max(blockPeakBits, peakBits[lane]);
-        nanSamples += nan[lane];
-        infiniteSamples += infinite[lane];
+    const std::int32_t largest = largestMagnitudeBits(samples, count);
+    if (largest >= kInfinityBits) {
+        addNonFinite(samples, count);
+        return;
     }
     float blockPeak;
-    std::memcpy(&blockPeak, &blockPeakBits, sizeof blockPeak);
+    std::memcpy(&blockPeak, &largest, sizeof blockPeak);
     peak = std::max(peak, blockPeak);
+}
+
+// The rare block that holds NaN or infinity, one sample at a time.
+void SampleLevels::addNonFinite(const float* samples, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (std::isnan(samples[i])) {
+            ++nanSamples;
+        } else if (std::isinf(samples[i])) {
+            ++infiniteSamples;
+        } else {
+            peak = std::max(peak, std::fabs(samples[i]));
+        }
+    }
 }
 
 }  // namespace tapestop

@@ -106,6 +106,9 @@ struct SampleLevels {
     std::int64_t infiniteSamples = 0;
 
     void add(const float* samples, std::int64_t count);
+
+private:
+    void addNonFinite(const float* samples, std::int64_t count);
 };
 
 }  // namespace tapestop

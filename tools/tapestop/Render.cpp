@@ -205,6 +205,8 @@ RenderSummary render(const RenderOptions& options) {
     const host::ChildOutcome outcome = child.finish();
     const ChildReport report = *static_cast<const ChildReport*>(child.shared());
     if (!outcome.succeeded()) throwChildFailure(report, outcome);
+    // An interrupt that came as the child finished still means "stop".
+    if (const int signal = host::InterruptWatch::pendingSignal(); signal != 0) throw Interrupted(signal);
     output.commit();
     return RenderSummary{report.counts, secondsSince(started), format.clips, format.description,
                          warningsOf(report.counts, options, output.target())};
