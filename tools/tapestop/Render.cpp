@@ -155,6 +155,8 @@ int runChild(const RenderOptions& options, const OutputFormat& format, int outpu
         reportFailure(report, ChildReport::Failure::kUsage, error.what());
     } catch (const std::exception& error) {
         reportFailure(report, ChildReport::Failure::kFailed, error.what());
+    } catch (...) {
+        reportFailure(report, ChildReport::Failure::kFailed, "the plug-in threw an exception of no standard type");
     }
     return static_cast<int>(report.failure);
 }
@@ -203,7 +205,9 @@ RenderSummary render(const RenderOptions& options) {
         [&](host::ChildContext& context) { return runChild(options, format, output.descriptor(), context); },
         sizeof(ChildReport));
     const host::ChildOutcome outcome = child.finish();
-    const ChildReport report = *static_cast<const ChildReport*>(child.shared());
+    // The plug-in shared the child's memory: its message is ended here.
+    ChildReport report = *static_cast<const ChildReport*>(child.shared());
+    report.message[sizeof report.message - 1] = '\0';
     if (!outcome.succeeded()) throwChildFailure(report, outcome);
     // An interrupt that came as the child finished still means "stop".
     if (const int signal = host::InterruptWatch::pendingSignal(); signal != 0) throw Interrupted(signal);
