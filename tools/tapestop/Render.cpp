@@ -65,6 +65,50 @@ struct PluginSession {
 // The file moves in large chunks, a whole number of blocks each.
 int chunkFramesFor(int blockFrames) { return std::max(1, kChunkFrames / blockFrames) * blockFrames; }
 
+// How the two sides share the work. The child reads the input and runs the
+// plug-in; the parent holds the output and writes it. Audio crosses in
+// shared memory: a few slots of one chunk each, filled by the child in turn
+// and handed back by the parent once written, so that reading and processing
+// overlap with writing. The messages only name slots.
+constexpr int kSlots = 3;
+
+struct SlotMessage {
+    static constexpr std::int32_t kReady = -1;  // the child is ready; the header in the report is valid
+    static constexpr std::int32_t kEnd = -2;    // every frame has been sent
+    std::int32_t slot = kReady;
+    std::int32_t frames = 0;
+};
+
+// What the child hands back besides audio: the header of the render and
+// its counts, or why it failed.
+struct ChildReport {
+    enum class Failure : int { kNone, kFailed, kUsage };
+    RenderCounts counts;
+    Failure failure = Failure::kNone;
+    char message[2048] = {};
+};
+static_assert(std::is_trivially_copyable_v<ChildReport>);
+
+// The shared memory: the report, then the slots.
+class SharedLayout {
+public:
+    SharedLayout(int chunkFrames, int fileChannels)
+        : slotSamples_(static_cast<std::size_t>(chunkFrames) * static_cast<std::size_t>(fileChannels)) {}
+
+    static std::size_t bytesFor(int chunkFrames) {
+        return sizeof(ChildReport) + kSlots * static_cast<std::size_t>(chunkFrames) * kMaxChannels * sizeof(float);
+    }
+    static ChildReport& report(void* shared) { return *static_cast<ChildReport*>(shared); }
+    float* slot(void* shared, int index) const {
+        return reinterpret_cast<float*>(static_cast<char*>(shared) + sizeof(ChildReport)) +
+               static_cast<std::size_t>(index) * slotSamples_;
+    }
+
+private:
+    std::size_t slotSamples_;
+};
+static_assert(sizeof(ChildReport) % alignof(float) == 0);
+
 // One chunk through the plug-in, a block-size step at a time, so that the
 // progress names the block a crash happened in.
 void processChunk(host::BlockProcessor& processor, PluginChannels& channels, int frames, int blockFrames,
@@ -75,56 +119,50 @@ void processChunk(host::BlockProcessor& processor, PluginChannels& channels, int
     }
 }
 
-// Reads, processes and writes the whole file, a chunk at a time.
-void streamFile(AudioReader& reader, AudioWriter& writer, host::BlockProcessor& processor, int blockFrames,
-                host::ChildProgress& progress, RenderCounts& counts, PluginChannels& channels) {
+// The child's side of the stream: each chunk read into the next slot,
+// processed there in place, and handed to the parent; a slot is reused only
+// once the parent has handed it back. Every slot comes back before the end,
+// since a socket closed with messages unread resets the connection, and the
+// parent could lose the last ones.
+void streamChunks(AudioReader& reader, host::BlockProcessor& processor, PluginChannels& channels, int blockFrames,
+                  host::ChildContext& context) {
     const int fileChannels = reader.channels();
     const int chunkFrames = chunkFramesFor(blockFrames);
-    std::vector<float> fileIn(static_cast<std::size_t>(chunkFrames) * fileChannels);
-    std::vector<float> fileOut(fileIn.size());
-    Progress shown(reader.frames(), reader.sampleRateHz());
-    while (true) {
+    const SharedLayout layout(chunkFrames, fileChannels);
+    host::ChildProgress& progress = context.progress();
+    int slotsOut = 0;
+    const auto takeOneBack = [&] {
+        SlotMessage handedBack;
+        --slotsOut;
+        return context.receive(&handedBack, sizeof handedBack);
+    };
+    for (std::int32_t slot = 0;; slot = (slot + 1) % kSlots) {
+        if (slotsOut == kSlots && !takeOneBack()) return;
+        float* samples = layout.slot(context.shared(), slot);
         progress.step("reading the input");
-        const auto frames = static_cast<int>(reader.read(fileIn.data(), chunkFrames));
+        const auto frames = static_cast<std::int32_t>(reader.read(samples, chunkFrames));
         if (frames == 0) break;
-        channels.takeFrom(fileIn.data(), fileChannels, frames);
+        channels.takeFrom(samples, fileChannels, frames);
         progress.step("processing");
         processChunk(processor, channels, frames, blockFrames, progress);
-        channels.giveTo(fileOut.data(), fileChannels, frames);
-        counts.levels.add(fileOut.data(), static_cast<std::int64_t>(frames) * fileChannels);
-        progress.step("writing the output");
-        writer.write(fileOut.data(), frames);
-        counts.frames += frames;
-        shown.update(counts.frames);
+        channels.giveTo(samples, fileChannels, frames);
+        const SlotMessage filled{slot, frames};
+        if (!context.send(&filled, sizeof filled)) return;
+        ++slotsOut;
     }
-    shown.finish();
+    while (slotsOut > 0)
+        if (!takeOneBack()) return;
 }
 
-// What the child hands back: its counts, or why it failed.
-struct ChildReport {
-    enum class Failure : int { kNone, kFailed, kUsage };
-    RenderCounts counts;
-    Failure failure = Failure::kNone;
-    char message[2048] = {};
-};
-static_assert(std::is_trivially_copyable_v<ChildReport>);
-
-void reportFailure(ChildReport& report, ChildReport::Failure failure, const char* message) {
-    report.failure = failure;
-    std::snprintf(report.message, sizeof report.message, "%s", message);
-}
-
-// The child's whole work: loads and drives the plug-in, reads the input and
-// writes the audio into the parent's nameless output file.
-void renderInChild(const RenderOptions& options, const OutputFormat& format, int outputFd,
-                   host::ChildProgress& progress, RenderCounts& counts) {
+// The child's whole work: loads and drives the plug-in and reads the input;
+// the audio goes to the parent through the slots.
+void renderInChild(const RenderOptions& options, host::ChildContext& context) {
+    host::ChildProgress& progress = context.progress();
+    RenderCounts& counts = SharedLayout::report(context.shared()).counts;
     progress.step("reading the input");
     AudioReader reader(options.inputPath);
     checkChannels(reader, options.inputPath);
     const int rate = reader.sampleRateHz();
-    counts.sampleRateHz = rate;
-    counts.channels = reader.channels();
-    counts.announcedFrames = reader.announcedFrames();
 
     progress.step("loading");
     PluginSession session(options, rate);
@@ -134,23 +172,32 @@ void renderInChild(const RenderOptions& options, const OutputFormat& format, int
     PluginChannels channels(*session.effect.record(), chunkFramesFor(options.blockFrames));
     host::BlockProcessor processor(session.effect, channels.inputs(), channels.outputs(), options.blockFrames,
                                    resolveTimeline(session.effect, options.events, rate), &session.transport);
-    AudioWriter writer(outputFd, options.outputPath, format, reader.channels(), rate);
+    counts.sampleRateHz = rate;
+    counts.channels = reader.channels();
+    counts.presentFrames = reader.frames();
+    counts.announcedFrames = reader.announcedFrames();
+    const SlotMessage ready{SlotMessage::kReady, 0};
+    if (!context.send(&ready, sizeof ready)) return;
 
-    streamFile(reader, writer, processor, options.blockFrames, progress, counts, channels);
+    streamChunks(reader, processor, channels, options.blockFrames, context);
     progress.step("stopping");
     session.effect.stop();
     session.effect.close();
-    progress.step("finishing the output");
-    writer.finish();
-    counts.clippedSamples = writer.clippedSamples();
     counts.eventsPastEnd = static_cast<std::int64_t>(processor.pendingParameterChanges() +
                                                      processor.pendingMidiMessages());
+    const SlotMessage end{SlotMessage::kEnd, 0};
+    context.send(&end, sizeof end);
 }
 
-int runChild(const RenderOptions& options, const OutputFormat& format, int outputFd, host::ChildContext& context) {
-    auto& report = *static_cast<ChildReport*>(context.shared());
+void reportFailure(ChildReport& report, ChildReport::Failure failure, const char* message) {
+    report.failure = failure;
+    std::snprintf(report.message, sizeof report.message, "%s", message);
+}
+
+int runChild(const RenderOptions& options, host::ChildContext& context) {
+    ChildReport& report = SharedLayout::report(context.shared());
     try {
-        renderInChild(options, format, outputFd, context.progress(), report.counts);
+        renderInChild(options, context);
     } catch (const UsageError& error) {
         reportFailure(report, ChildReport::Failure::kUsage, error.what());
     } catch (const std::exception& error) {
@@ -161,13 +208,53 @@ int runChild(const RenderOptions& options, const OutputFormat& format, int outpu
     return static_cast<int>(report.failure);
 }
 
-void throwChildFailure(const ChildReport& report, const host::ChildOutcome& outcome) {
+// Why the child ended without handing over every frame.
+[[noreturn]] void throwChildFailure(host::ChildProcess& child) {
+    const host::ChildOutcome outcome = child.finish();
+    // The plug-in shared the child's memory: its message is ended here.
+    ChildReport report = SharedLayout::report(child.shared());
+    report.message[sizeof report.message - 1] = '\0';
     if (outcome.ending == host::ChildOutcome::Ending::kInterrupted) throw Interrupted(outcome.signal);
     if (outcome.ending == host::ChildOutcome::Ending::kFinished && report.failure == ChildReport::Failure::kUsage)
         throw UsageError(report.message);
     if (outcome.ending == host::ChildOutcome::Ending::kFinished && report.failure == ChildReport::Failure::kFailed)
         throw std::runtime_error(report.message);
     throw std::runtime_error("the plug-in " + outcome.describe() + "; no output written");
+}
+
+SlotMessage receiveFrom(host::ChildProcess& child) {
+    SlotMessage message;
+    if (child.receive(&message, sizeof message) != host::ChildProcess::Received::kMessage) throwChildFailure(child);
+    return message;
+}
+
+// The parent's side of the stream: each slot the child fills is measured,
+// written and handed back, until the child says it has sent everything.
+// What comes from the child is checked before it is used: the plug-in shares
+// its memory and may have scribbled over anything.
+void writeChunks(host::ChildProcess& child, AudioWriter& writer, int chunkFrames, RenderCounts& counts) {
+    const SharedLayout layout(chunkFrames, counts.channels);
+    Progress shown(counts.presentFrames, counts.sampleRateHz);
+    for (SlotMessage message = receiveFrom(child); message.slot != SlotMessage::kEnd; message = receiveFrom(child)) {
+        if (message.slot < 0 || message.slot >= kSlots || message.frames <= 0 || message.frames > chunkFrames)
+            throw std::runtime_error("the plug-in's process handed over a chunk that does not exist");
+        float* samples = layout.slot(child.shared(), message.slot);
+        counts.levels.add(samples, static_cast<std::int64_t>(message.frames) * counts.channels);
+        writer.write(samples, message.frames);
+        counts.frames += message.frames;
+        shown.update(counts.frames);
+        child.send(&message, sizeof message);
+    }
+    shown.finish();
+}
+
+// The header the child wrote before it said it was ready.
+RenderCounts headerFrom(host::ChildProcess& child) {
+    if (receiveFrom(child).slot != SlotMessage::kReady) throwChildFailure(child);
+    RenderCounts header = SharedLayout::report(child.shared()).counts;
+    if (header.channels < 1 || header.channels > kMaxChannels || header.sampleRateHz <= 0)
+        throw std::runtime_error("the plug-in's process handed over a header that makes no sense");
+    return header;
 }
 
 std::vector<std::string> warningsOf(const RenderCounts& counts, const RenderOptions& options,
@@ -201,19 +288,21 @@ RenderSummary render(const RenderOptions& options) {
     const OutputFormat format = outputFormatFor(options.outputPath, options.format.has_value(),
                                                 options.format.value_or(SampleFormat::kFloat));
     OutputFile output(checkOutputTarget(options.outputPath, options.inputPath, options.force));
-    host::ChildProcess child(
-        [&](host::ChildContext& context) { return runChild(options, format, output.descriptor(), context); },
-        sizeof(ChildReport));
-    const host::ChildOutcome outcome = child.finish();
-    // The plug-in shared the child's memory: its message is ended here.
-    ChildReport report = *static_cast<const ChildReport*>(child.shared());
-    report.message[sizeof report.message - 1] = '\0';
-    if (!outcome.succeeded()) throwChildFailure(report, outcome);
+    const int chunkFrames = chunkFramesFor(options.blockFrames);
+    host::ChildProcess child([&](host::ChildContext& context) { return runChild(options, context); },
+                             SharedLayout::bytesFor(chunkFrames));
+    RenderCounts counts = headerFrom(child);
+    AudioWriter writer(output.descriptor(), options.outputPath, format, counts.channels, counts.sampleRateHz);
+    writeChunks(child, writer, chunkFrames, counts);
+    if (!child.finish().succeeded()) throwChildFailure(child);
+    writer.finish();
+    counts.clippedSamples = writer.clippedSamples();
+    counts.eventsPastEnd = SharedLayout::report(child.shared()).counts.eventsPastEnd;
     // An interrupt that came as the child finished still means "stop".
     if (const int signal = host::InterruptWatch::pendingSignal(); signal != 0) throw Interrupted(signal);
     output.commit();
-    return RenderSummary{report.counts, secondsSince(started), format.clips, format.description,
-                         warningsOf(report.counts, options, output.target())};
+    return RenderSummary{counts, secondsSince(started), format.clips, format.description,
+                         warningsOf(counts, options, output.target())};
 }
 
 std::string describe(const RenderSummary& summary) {

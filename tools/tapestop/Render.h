@@ -15,10 +15,11 @@
 
 namespace tapestop {
 
-// What the child counts while it renders. Plain data: it crosses from the
-// child to the parent through shared memory.
+// What a render counts. Plain data: the child's part crosses to the parent
+// through shared memory.
 struct RenderCounts {
-    std::int64_t frames = 0;
+    std::int64_t frames = 0;           // rendered
+    std::int64_t presentFrames = 0;    // in the input, as far as it can be told before reading
     std::int64_t announcedFrames = 0;  // what the input's header promised
     int sampleRateHz = 0;
     int channels = 0;
