@@ -1,8 +1,8 @@
 // Rendering a file through a plug-in, block by block, as a host plays it:
-// open, sample rate, block size, parameters, resume, process, suspend, close.
+// open, sample rate, block size, resume, parameters, process, suspend, close.
 // The plug-in runs in a child process, so that its crash, abort, exit or hang
-// cannot take the render's output with it; the output gets its name only
-// once the child has finished it.
+// cannot take the render's output with it: the parent writes the output, and
+// gives it its name only once the child has finished every frame.
 #pragma once
 
 #include <cstdint>
