@@ -77,4 +77,17 @@ TEST(Isolation, AnInterruptEndsAnyRenderWithinASecond) {
     }
 }
 
+// Not even SIGKILL, which nothing can catch, leaves a partial file: the
+// output has no name until it is complete.
+TEST(Isolation, SigkillLeavesNothingBehind) {
+    tooltest::TempDir dir;
+    tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kInputFrames, 2, kSampleRateHz));
+    tooltest::StartedProgram render(TAPESTOP_CLI,
+                                    {"render", dir.file("in.wav"), dir.file("out.wav"), "--plugin", FAULTY_HANG_PLUGIN});
+    std::this_thread::sleep_for(kSettleTime);
+    render.signal(SIGKILL);
+    EXPECT_EQ(render.wait().exitCode, -1);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.wav"});
+}
+
 }  // namespace
