@@ -129,7 +129,7 @@ std::string lowered(std::string text) {
     return text;
 }
 
-// The MIDI note names an --at event may carry, and the number range.
+// The highest MIDI note number.
 constexpr int kLastMidiNote = 127;
 
 std::optional<NoteEvent> parseNoteEvent(const std::string& text) {
