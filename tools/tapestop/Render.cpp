@@ -21,7 +21,7 @@ namespace tapestop {
 namespace {
 
 constexpr int kMaxChannels = 2;
-constexpr int kChunkFrames = 16384;  // frames per read and write of the files
+constexpr int kChunkFrames = 32768;  // frames per read and write of the files, and per slot
 
 void checkChannels(const AudioReader& reader, const std::string& path) {
     if (reader.channels() > kMaxChannels)
