@@ -201,6 +201,14 @@ TEST(Render, ACutShortInputIsRenderedWithAWarning) {
                            "' is cut short: its header announces 48000 frames, only 1000 are present and were "
                            "rendered\n");
     EXPECT_TRUE(tooltest::sameBits(tooltest::readAudio(dir.file("out.wav")).samples, input.samples));
+
+    // A streaming writer's placeholder size announces no length at all.
+    constexpr std::uint32_t kUnknownBytes = 0xFFFFFFFFu;
+    std::memcpy(&bytes[data + 4], &kUnknownBytes, sizeof kUnknownBytes);
+    std::ofstream(dir.file("in.wav"), std::ios::binary) << bytes;
+    const tooltest::RunResult streamed = runTool({"render", dir.file("in.wav"), dir.file("out.wav")});
+    ASSERT_EQ(streamed.exitCode, 0) << streamed.err;
+    EXPECT_EQ(streamed.err, "");
 }
 
 // NaN and infinite samples are written as they are, counted and warned of;

@@ -100,7 +100,9 @@ const ContainerRow& containerFor(const std::string& path) {
 }
 
 // The frames a header announces where libsndfile found fewer: its log then
-// holds the audio chunk's size as "data : 384000 (should be 8000)".
+// holds the audio chunk's size as "data : 384000 (should be 8000)". A size
+// of all ones is what streaming writers put there when they cannot know the
+// length, and announces nothing.
 std::int64_t framesInHeader(SNDFILE* file, const SF_INFO& info) {
     const auto size = std::find_if(kSampleSizes.begin(), kSampleSizes.end(), [&](const SampleSizeRow& row) {
         return row.subtype == (info.format & SF_FORMAT_SUBMASK);
@@ -115,13 +117,14 @@ std::int64_t framesInHeader(SNDFILE* file, const SF_INFO& info) {
         if (at != std::string::npos &&
             std::sscanf(log.c_str() + at + std::strlen(chunk), "%lld (should be %lld)", &announcedBytes,
                         &presentBytes) == 2 &&
-            announcedBytes > presentBytes)
+            announcedBytes > presentBytes && announcedBytes != kUnknownChunkBytes)
             return info.frames + (announcedBytes - presentBytes) / (size->bytes * info.channels);
     }
     return info.frames;
 }
 
 constexpr std::int64_t kWritebackBytes = 8 << 20;
+constexpr long long kUnknownChunkBytes = 0xFFFFFFFFLL;
 
 sf_count_t fileLength(void* user) {
     struct stat status {};
