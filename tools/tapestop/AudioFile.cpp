@@ -103,6 +103,8 @@ const ContainerRow& containerFor(const std::string& path) {
 // holds the audio chunk's size as "data : 384000 (should be 8000)". A size
 // of all ones is what streaming writers put there when they cannot know the
 // length, and announces nothing.
+constexpr long long kUnknownChunkBytes = 0xFFFFFFFFLL;
+
 std::int64_t framesInHeader(SNDFILE* file, const SF_INFO& info) {
     const auto size = std::find_if(kSampleSizes.begin(), kSampleSizes.end(), [&](const SampleSizeRow& row) {
         return row.subtype == (info.format & SF_FORMAT_SUBMASK);
@@ -124,7 +126,6 @@ std::int64_t framesInHeader(SNDFILE* file, const SF_INFO& info) {
 }
 
 constexpr std::int64_t kWritebackBytes = 8 << 20;
-constexpr long long kUnknownChunkBytes = 0xFFFFFFFFLL;
 
 sf_count_t fileLength(void* user) {
     struct stat status {};
