@@ -290,7 +290,7 @@ render: runs INPUT through a VST 2.4 plug-in (the Tarvo TapeStop built with
 this program, unless --plugin names another) and writes OUTPUT. The output
 container follows OUTPUT's extension: .wav .w64 .aif .aiff .caf .flac .ogg .oga.
 Mono input is processed on both channels and written back as mono.
-  --plugin PATH        the plug-in library to use
+  --plugin PATH        the plug-in library to use (always a path: x.so is ./x.so)
   --format FORMAT      pcm16, pcm24 or float (default float; FLAC: pcm24);
                        integer formats are clipped, and clipped samples counted
   --set NAME=VALUE     set a parameter before processing; NAME as the plug-in
@@ -307,7 +307,8 @@ Mono input is processed on both channels and written back as mono.
   --                   ends the options: what follows are file names
 TIME is seconds (2.5s), milliseconds (250ms) or frames (120000).
 
-info: prints the plug-in's identity, flags and parameters (--json: as JSON).
+info: prints the plug-in's identity, flags, programs, tail, canDo answers and
+parameters with their properties (--json: as JSON).
 
 demo: writes a few seconds of synthesized stereo tones and hits to OUTPUT,
 a signal in which a tape stop is easy to hear.
