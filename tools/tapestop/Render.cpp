@@ -10,6 +10,7 @@
 #include "AudioFile.h"
 #include "BlockProcessor.h"
 #include "ChildProcess.h"
+#include "DefaultPlugin.h"
 #include "OutputFile.h"
 #include "PluginChannels.h"
 #include "Progress.h"
@@ -53,7 +54,7 @@ struct PluginSession {
     host::Effect effect;
 
     PluginSession(const RenderOptions& options, int sampleRateHz)
-        : library(options.pluginPath.empty() ? TAPESTOP_PLUGIN_PATH : options.pluginPath),
+        : library(options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath),
           transport(sampleRateHz, options.blockFrames),
           effect(library, transport) {
         transport.setRecording(false);
