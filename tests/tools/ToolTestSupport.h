@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <csignal>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -99,6 +101,18 @@ public:
     StartedProgram& operator=(const StartedProgram&) = delete;
 
     void signal(int number) const { ::kill(pid_, number); }
+
+    // Waits until the program has started a child process of its own; false
+    // if it has none within `limit`.
+    bool waitForChild(std::chrono::milliseconds limit) const {
+        const std::string children = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children";
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!slurp(children).empty()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
 
     // Waits for the end; the exit code is -1 when a signal ended it.
     RunResult wait() {

@@ -17,7 +17,10 @@ constexpr std::int64_t kInputFrames = 30000;  // the faulty plug-ins fail at fra
 constexpr int kExitFailure = 1;
 constexpr int kExitSignalBase = 128;
 constexpr auto kInterruptDeadline = std::chrono::seconds(1);
-constexpr auto kSettleTime = std::chrono::milliseconds(300);
+// The render is under way once its child process exists; a little later the
+// child is inside the hung plug-in or the FIFO's open.
+constexpr auto kChildStartLimit = std::chrono::seconds(10);
+constexpr auto kSettleTime = std::chrono::milliseconds(100);
 constexpr const char* kKeptContent = "an earlier render\n";
 
 // In a sanitizer build, the sanitizer would turn the plug-in's segmentation
@@ -75,6 +78,7 @@ TEST(Isolation, AnInterruptEndsAnyRenderWithinASecond) {
             std::vector<std::string> args{"render", dir.file("in.wav"), dir.file("out.wav")};
             if (!fifo) args.insert(args.end(), {"--plugin", FAULTY_HANG_PLUGIN});
             tooltest::StartedProgram render(TAPESTOP_CLI, args);
+            ASSERT_TRUE(render.waitForChild(kChildStartLimit));
             std::this_thread::sleep_for(kSettleTime);
             const auto signalled = std::chrono::steady_clock::now();
             render.signal(signal);
@@ -94,6 +98,7 @@ TEST(Isolation, SigkillLeavesNothingBehind) {
     tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kInputFrames, 2, kSampleRateHz));
     tooltest::StartedProgram render(TAPESTOP_CLI,
                                     {"render", dir.file("in.wav"), dir.file("out.wav"), "--plugin", FAULTY_HANG_PLUGIN});
+    ASSERT_TRUE(render.waitForChild(kChildStartLimit));
     std::this_thread::sleep_for(kSettleTime);
     render.signal(SIGKILL);
     EXPECT_EQ(render.wait().exitCode, -1);
