@@ -30,13 +30,14 @@ DEMO_DIR ?= demo-output
 DEMO_STOP ?= 2.0
 DEMO_RELEASE ?= 4.5
 # The same signal through TapeMotor, synced at the renderer's 120 BPM: the
-# motor goes off at MOTOR_OFF (a stop of 1 bar, 2 s) and on at MOTOR_ON (a
-# start of a half note, 1 s), then crossfades back to the input.
+# motor goes off at MOTOR_OFF (a stop of MOTOR_STOP, 1 bar: 2 s) and on at
+# MOTOR_ON (a start of MOTOR_START, a half note: 1 s), then crossfades back to
+# the input.
 MOTOR_OFF ?= 1.5
 MOTOR_ON ?= 4.0
-MOTOR_STOP_VALUE ?= 0.75
-MOTOR_START_VALUE ?= 0.625
-MOTOR_TITLE ?= Tarvo TapeMotor demo: Sync on at 120 BPM, stop 1 bar, start 1/2
+MOTOR_STOP ?= 1 bar
+MOTOR_START ?= 1/2
+MOTOR_TITLE ?= Tarvo TapeMotor demo: Sync on at 120 BPM, stop $(MOTOR_STOP), start $(MOTOR_START)
 demo: build
 	mkdir -p $(DEMO_DIR)
 	$(BUILD_DIR)/tapestop demo $(DEMO_DIR)/demo-input.wav
@@ -45,7 +46,7 @@ demo: build
 	/usr/bin/python3 tools/demo/plot_demo.py $(DEMO_DIR)/demo-input.wav $(DEMO_DIR)/demo-output.wav \
 		$(DEMO_DIR)/demo.png $(DEMO_STOP) $(DEMO_RELEASE)
 	$(BUILD_DIR)/tapestop render $(DEMO_DIR)/demo-input.wav $(DEMO_DIR)/demo-tapemotor.wav \
-		--plugin $(BUILD_DIR)/tapemotor.so --set Sync=1 --set Stop=$(MOTOR_STOP_VALUE) --set Start=$(MOTOR_START_VALUE) \
+		--plugin $(BUILD_DIR)/tapemotor.so --set Sync=On --set "Stop=$(MOTOR_STOP)" --set "Start=$(MOTOR_START)" \
 		--at $(MOTOR_OFF)s Trigger=1 --at $(MOTOR_ON)s Trigger=0
 	/usr/bin/python3 tools/demo/plot_demo.py --title "$(MOTOR_TITLE)" $(DEMO_DIR)/demo-input.wav \
 		$(DEMO_DIR)/demo-tapemotor.wav $(DEMO_DIR)/demo-tapemotor.png $(MOTOR_OFF) $(MOTOR_ON)
