@@ -29,7 +29,7 @@ prefix="$scratch/prefix"
 step "installing into $prefix"
 cmake --build "$build" -j "$jobs"
 cmake --install "$build" --prefix "$prefix" > /dev/null
-for file in bin/tapestop lib/vst/tapestop.so lib/libtarvo-frame.a lib/libtarvo-host.a \
+for file in bin/tapestop lib/vst/tapestop.so lib/vst/tapemotor.so lib/libtarvo-frame.a lib/libtarvo-host.a \
             include/tarvo/AudioEffectX.h include/tarvo/PluginHost.h \
             lib/cmake/TarvoFrame/TarvoFrameConfig.cmake lib/pkgconfig/tarvo-frame.pc; do
   [ -f "$prefix/$file" ] || fail "$file was not installed"
@@ -65,7 +65,7 @@ done
 
 step "every plug-in built: exports, tapestop info, a render"
 "$prefix/bin/tapestop" demo "$scratch/input.wav" > /dev/null
-for plugin in "$scratch"/cmake-build/*.so "$scratch"/pc-build/*.so "$prefix/lib/vst/tapestop.so"; do
+for plugin in "$scratch"/cmake-build/*.so "$scratch"/pc-build/*.so "$prefix"/lib/vst/*.so; do
   scripts/check-exports.sh "$plugin"
   "$prefix/bin/tapestop" info --plugin "$plugin" | head -2
   output="$scratch/$(basename "$(dirname "$plugin")")-$(basename "$plugin" .so).wav"
