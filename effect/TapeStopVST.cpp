@@ -1,7 +1,9 @@
 #include "TapeStopVST.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstddef>
 #include <iterator>
 #include <limits>
 
@@ -23,11 +25,34 @@ constexpr std::int32_t kCurveFlatFromFrames = 151295;
 constexpr float kDecrementDivisor = 500000.0f;
 constexpr float kBufferLengthSamples = static_cast<float>(kBufferLength);
 constexpr float kSpeedScale = 100.0f;          // host value to hundredths
+// Pass-through frames are copied in runs of this many, one wide move per
+// 16 bytes of each channel (the unrolling below follows it).
+constexpr VstInt32 kPassThroughRunFrames = 32;
 
 // Host value times 100 in single precision, truncated toward zero, so 0.53
 // gives 52. A hundredfold that is NaN is stored as 0, one outside the 32-bit
 // range as the nearest limit; the processing copes with any speed.
 std::int32_t speedFromHostValue(float value) { return truncateToInt32(value * kSpeedScale); }
+
+// Four samples moved at once, from any address.
+using FourSamples = float __attribute__((vector_size(16), aligned(alignof(float)), may_alias));
+
+// One channel of a run, in wide moves: both ends are the same buffer or apart.
+inline void copyRun(const float* from, float* to) {
+#pragma GCC unroll 8
+    for (VstInt32 k = 0; k < kPassThroughRunFrames; k += 4)
+        *reinterpret_cast<FourSamples*>(to + k) = *reinterpret_cast<const FourSamples*>(from + k);
+}
+
+// Whether two channels of a block are the same buffer or share no sample.
+bool sameOrApart(const float* a, const float* b, VstInt32 frames) {
+    const auto bytes = static_cast<std::uintptr_t>(frames) * sizeof(float);
+    const auto first = reinterpret_cast<std::uintptr_t>(a);
+    const auto second = reinterpret_cast<std::uintptr_t>(b);
+    return first == second || (first - second >= bytes && second - first >= bytes);
+}
+
+std::uint32_t bitsOf(float value) { return std::bit_cast<std::uint32_t>(value); }
 
 }  // namespace
 
@@ -48,6 +73,7 @@ TapeStopVST::TapeStopVST(audioMasterCallback audioMaster)
     setNumInputs(2);
     setNumOutputs(2);
     setUniqueID(kUniqueId);
+    // Writing the buffers here maps their pages now, not in the first engaged blocks.
     std::fill(std::begin(bufferL), std::end(bufferL), 0.0f);
     std::fill(std::begin(bufferR), std::end(bufferR), 0.0f);
 }
@@ -75,38 +101,108 @@ float TapeStopVST::getParameter(VstInt32 index) {
 // the fade gain and its product, which are double.
 
 void TapeStopVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
-    const float* inL = inputs[0];
-    const float* inR = inputs[1];
-    float* outL = outputs[0];
-    float* outR = outputs[1];
+    const Block block(inputs, outputs, sampleFrames);
     Tape tape = loadTape();
     for (VstInt32 i = 0; i < sampleFrames; ++i) {
         // 1. One reading of the trigger decides the whole frame.
-        const float t = trigger.load(kRelaxed);
+        float t = trigger.load(kRelaxed);
+        // Phases that take this frame and the ones after it while their
+        // outcome is plain; each returns the first frame it left, with that
+        // frame's reading in t, for the steps below.
+        if (t < kEngagedTrigger)
+            i = passThrough(block, i, t, tape);
+        else if (t >= kEngagedTrigger && standsStill(tape))
+            i = stayStopped(block, i, t, tape);
+        if (i == sampleFrames) break;
         const bool engaged = t >= kEngagedTrigger;  // false for NaN
         // 2. Edge.
         if (engaged && tape.previousTrigger < kEngagedTrigger)
             startStop(tape);
-        else if (t < kEngagedTrigger)
+        else if (t < kEngagedTrigger)  // not !engaged: a NaN trigger keeps the counter
             tape.stopCounter = 0;
         if (!engaged) {
-            // 3. Pass-through, bit for bit.
-            outL[i] = inL[i];
-            outR[i] = inR[i];
+            passFrame(block, i);  // 3
         } else {
-            record(tape, inL[i], inR[i]);            // 4
-            slowDown(tape);                          // 5
-            writeWetFrame(tape, outL[i], outR[i]);   // 6
-            // 7. Blend. The input is read again here: in place, it already
-            // holds the wet sample.
-            const float m = mix.load(kRelaxed);
-            const float dry = 1.0f - m;
-            outL[i] = dry * inL[i] + m * outL[i];
-            outR[i] = dry * inR[i] + m * outR[i];
+            record(tape, block.inL[i], block.inR[i]);          // 4
+            slowDown(tape);                                    // 5
+            writeWetFrame(tape, block.outL[i], block.outR[i]);  // 6
+            blend(block, i);                                   // 7
         }
         tape.previousTrigger = t;  // 8
     }
     storeTape(tape);
+}
+
+// Copying a run channel by channel gives what copying it frame by frame
+// gives only when no two channels overlap in part: each is the same buffer as
+// another or apart from it over the whole block.
+inline TapeStopVST::Block::Block(float** inputs, float** outputs, VstInt32 sampleFrames)
+    : inL(inputs[0]), inR(inputs[1]), outL(outputs[0]), outR(outputs[1]), frames(sampleFrames),
+      copiesWide(sampleFrames >= kPassThroughRunFrames && sameOrApart(inL, inR, sampleFrames) &&
+                 sameOrApart(inL, outL, sampleFrames) && sameOrApart(inL, outR, sampleFrames) &&
+                 sameOrApart(inR, outL, sampleFrames) && sameOrApart(inR, outR, sampleFrames) &&
+                 sameOrApart(outL, outR, sampleFrames)) {}
+
+// Pass-through frames from frame i on, whose reading t is below 1.0. A run is
+// kPassThroughRunFrames frames whose trigger reads, frame by frame in order,
+// exactly as in its first: its frames are then copied in wide moves. A run cut
+// short by a different reading is copied frame by frame and hands that reading
+// on; the frames left at the end of a block, fewer than a run, go through the
+// steps one by one.
+inline VstInt32 TapeStopVST::passThrough(const Block& block, VstInt32 i, float& t, Tape& tape) const {
+    while (block.copiesWide && block.frames - i >= kPassThroughRunFrames) {
+        const std::uint32_t runBits = bitsOf(t);
+        std::uint32_t bits = runBits;
+        VstInt32 run = 1;
+#pragma GCC unroll 32
+        for (; run < kPassThroughRunFrames; ++run) {
+            bits = bitsOf(trigger.load(kRelaxed));
+            if (bits != runBits) break;
+        }
+        tape.stopCounter = 0;    // 2, for every frame of the run
+        tape.previousTrigger = t;  // 8, of its last frame
+        if (run < kPassThroughRunFrames) {
+            for (const VstInt32 end = i + run; i < end; ++i) passFrame(block, i);
+            t = std::bit_cast<float>(bits);
+            return i;
+        }
+        copyRun(block.inL + i, block.outL + i);
+        copyRun(block.inR + i, block.outR + i);
+        i += run;
+        if (i == block.frames) return i;
+        t = trigger.load(kRelaxed);
+        if (!(t < kEngagedTrigger)) return i;
+    }
+    return i;
+}
+
+// The tape stands still when the last frame was engaged (or a NaN blip that
+// keeps it so) and played silence: no edge comes while the trigger stays on.
+inline bool TapeStopVST::standsStill(const Tape& tape) {
+    return !(tape.previousTrigger < kEngagedTrigger) && tape.playbackRate <= 0.0f;
+}
+
+// Engaged frames from frame i on, whose reading t is 1.0 or more, while the
+// tape stands still: the steps of an engaged frame without the edge test. A
+// speed of 0 or more keeps the rate at or below zero; a negative one may
+// start the tape again, which ends the phase.
+inline VstInt32 TapeStopVST::stayStopped(const Block& block, VstInt32 i, float& t, Tape& tape) {
+    do {
+        record(tape, block.inL[i], block.inR[i]);          // 4
+        slowDown(tape);                                    // 5
+        writeWetFrame(tape, block.outL[i], block.outR[i]);  // 6
+        blend(block, i);                                   // 7
+        tape.previousTrigger = t;                          // 8
+        if (++i == block.frames) break;
+        t = trigger.load(kRelaxed);                        // 1, of the next frame
+    } while (t >= kEngagedTrigger && tape.playbackRate <= 0.0f);
+    return i;
+}
+
+// 3. Pass-through, bit for bit.
+inline void TapeStopVST::passFrame(const Block& block, VstInt32 i) {
+    block.outL[i] = block.inL[i];
+    block.outR[i] = block.inR[i];
 }
 
 inline TapeStopVST::Tape TapeStopVST::loadTape() const {
@@ -169,4 +265,13 @@ inline void TapeStopVST::writeWetFrame(Tape& tape, float& left, float& right) co
     // For a non-negative position this is "truncated position >= length";
     // the fraction is dropped, not carried over.
     if (tape.readPosition >= kBufferLengthSamples) tape.readPosition = 0.0f;
+}
+
+// 7. Blend. The input is read again here: in place, it already holds the wet
+// sample.
+inline void TapeStopVST::blend(const Block& block, VstInt32 i) const {
+    const float m = mix.load(kRelaxed);
+    const float dry = 1.0f - m;
+    block.outL[i] = dry * block.inL[i] + m * block.outL[i];
+    block.outR[i] = dry * block.inR[i] + m * block.outR[i];
 }

@@ -50,12 +50,28 @@ private:
         float playbackRate;
         float readPosition;
     };
+    // The host's channels for one call, and whether runs of frames may be
+    // copied channel by channel (see processReplacing).
+    struct Block {
+        Block(float** inputs, float** outputs, VstInt32 sampleFrames);
+        const float* inL;
+        const float* inR;
+        float* outL;
+        float* outR;
+        VstInt32 frames;
+        bool copiesWide;
+    };
     Tape loadTape() const;
     void storeTape(const Tape& tape);
+    VstInt32 passThrough(const Block& block, VstInt32 i, float& t, Tape& tape) const;
+    VstInt32 stayStopped(const Block& block, VstInt32 i, float& t, Tape& tape);
+    static bool standsStill(const Tape& tape);
+    static void passFrame(const Block& block, VstInt32 i);
     static void startStop(Tape& tape);
     void record(Tape& tape, float left, float right);
     void slowDown(Tape& tape) const;
     void writeWetFrame(Tape& tape, float& left, float& right) const;
+    void blend(const Block& block, VstInt32 i) const;
 
     // trigger, speed and mix are written by the host's parameter thread and
     // read by the audio thread; every other field belongs to the processing.
