@@ -52,6 +52,14 @@ bool sameOrApart(const float* a, const float* b, VstInt32 frames) {
     return first == second || (first - second >= bytes && second - first >= bytes);
 }
 
+// What the rate loses in a frame with the curve at the given value.
+float decrement(float curve, std::int32_t speedHundredths) {
+    // speed + 1 taken in 64 bits, so that no stored speed overflows.
+    const float steps = static_cast<float>(static_cast<std::int64_t>(speedHundredths) + 1);
+    // A true division: multiplying by the reciprocal would change the last bit.
+    return ((curve + kCurveFloor) * steps) / kDecrementDivisor;
+}
+
 std::uint32_t bitsOf(float value) { return std::bit_cast<std::uint32_t>(value); }
 
 }  // namespace
@@ -133,15 +141,16 @@ void TapeStopVST::processReplacing(float** inputs, float** outputs, VstInt32 sam
     storeTape(tape);
 }
 
+inline TapeStopVST::Block::Block(float** inputs, float** outputs, VstInt32 sampleFrames)
+    : inL(inputs[0]), inR(inputs[1]), outL(outputs[0]), outR(outputs[1]), frames(sampleFrames) {}
+
 // Copying a run channel by channel gives what copying it frame by frame
 // gives only when no two channels overlap in part: each is the same buffer as
 // another or apart from it over the whole block.
-inline TapeStopVST::Block::Block(float** inputs, float** outputs, VstInt32 sampleFrames)
-    : inL(inputs[0]), inR(inputs[1]), outL(outputs[0]), outR(outputs[1]), frames(sampleFrames),
-      copiesWide(sampleFrames >= kPassThroughRunFrames && sameOrApart(inL, inR, sampleFrames) &&
-                 sameOrApart(inL, outL, sampleFrames) && sameOrApart(inL, outR, sampleFrames) &&
-                 sameOrApart(inR, outL, sampleFrames) && sameOrApart(inR, outR, sampleFrames) &&
-                 sameOrApart(outL, outR, sampleFrames)) {}
+inline bool TapeStopVST::Block::copiesWide() const {
+    return sameOrApart(inL, inR, frames) && sameOrApart(inL, outL, frames) && sameOrApart(inL, outR, frames) &&
+           sameOrApart(inR, outL, frames) && sameOrApart(inR, outR, frames) && sameOrApart(outL, outR, frames);
+}
 
 // Pass-through frames from frame i on, whose reading t is below 1.0. A run is
 // kPassThroughRunFrames frames whose trigger reads, frame by frame in order,
@@ -150,7 +159,8 @@ inline TapeStopVST::Block::Block(float** inputs, float** outputs, VstInt32 sampl
 // on; the frames left at the end of a block, fewer than a run, go through the
 // steps one by one.
 inline VstInt32 TapeStopVST::passThrough(const Block& block, VstInt32 i, float& t, Tape& tape) const {
-    while (block.copiesWide && block.frames - i >= kPassThroughRunFrames) {
+    if (block.frames - i < kPassThroughRunFrames || !block.copiesWide()) return i;
+    while (block.frames - i >= kPassThroughRunFrames) {
         const std::uint32_t runBits = bitsOf(t);
         std::uint32_t bits = runBits;
         VstInt32 run = 1;
@@ -185,17 +195,21 @@ inline bool TapeStopVST::standsStill(const Tape& tape) {
 // Engaged frames from frame i on, whose reading t is 1.0 or more, while the
 // tape stands still: the steps of an engaged frame without the edge test. A
 // speed of 0 or more keeps the rate at or below zero; a negative one may
-// start the tape again, which ends the phase.
+// start the tape again, which ends the phase. A reading the same as frame
+// i's needs no new test.
 inline VstInt32 TapeStopVST::stayStopped(const Block& block, VstInt32 i, float& t, Tape& tape) {
+    const std::uint32_t engagedBits = bitsOf(t);
+    FlatDecrement flat{0, decrement(0.0f, 0)};
+    bool moving = false;
     do {
-        record(tape, block.inL[i], block.inR[i]);          // 4
-        slowDown(tape);                                    // 5
-        writeWetFrame(tape, block.outL[i], block.outR[i]);  // 6
-        blend(block, i);                                   // 7
-        tape.previousTrigger = t;                          // 8
+        record(tape, block.inL[i], block.inR[i]);                   // 4
+        slowDownStill(tape, flat);                                  // 5
+        moving = writeWetFrame(tape, block.outL[i], block.outR[i]);  // 6
+        blend(block, i);                                            // 7
+        tape.previousTrigger = t;                                   // 8
         if (++i == block.frames) break;
-        t = trigger.load(kRelaxed);                        // 1, of the next frame
-    } while (t >= kEngagedTrigger && tape.playbackRate <= 0.0f);
+        t = trigger.load(kRelaxed);  // 1, of the next frame
+    } while (!moving && (bitsOf(t) == engagedBits || t >= kEngagedTrigger));
     return i;
 }
 
@@ -232,29 +246,42 @@ inline void TapeStopVST::record(Tape& tape, float left, float right) {
     if (++tape.writeIndex >= kBufferLength) tape.writeIndex = 0;
 }
 
-inline void TapeStopVST::slowDown(Tape& tape) const {
+// Held past 2^31 frames the counter stays at its top; the curve is flat
+// there, so the stop stays silent. Answers the count before this frame.
+inline std::int32_t TapeStopVST::countFrame(Tape& tape) {
     const std::int32_t frames = tape.stopCounter;
+    if (frames < std::numeric_limits<std::int32_t>::max()) tape.stopCounter = frames + 1;
+    return frames;
+}
+
+inline void TapeStopVST::slowDown(Tape& tape) const {
+    const std::int32_t frames = countFrame(tape);
     const float curve =
         frames < kCurveFlatFromFrames ? ::powf(kCurveBase, static_cast<float>(frames) / kCurveFrames) : 0.0f;
-    // Held past 2^31 frames the counter stays at its top; the curve is flat
-    // there, so the stop stays silent.
-    if (frames < std::numeric_limits<std::int32_t>::max()) tape.stopCounter = frames + 1;
-    // speed + 1 taken in 64 bits, so that no stored speed overflows.
-    const float steps = static_cast<float>(static_cast<std::int64_t>(speed.load(kRelaxed)) + 1);
-    // A true division: multiplying by the reciprocal would change the last bit.
-    const float decrement = ((curve + kCurveFloor) * steps) / kDecrementDivisor;
-    tape.playbackRate = tape.playbackRate - decrement;
+    tape.playbackRate = tape.playbackRate - decrement(curve, speed.load(kRelaxed));
+}
+
+// Step 5 while the tape stands still. Once the curve is flat the decrement
+// changes only with the speed, so it is worked out again only when the speed
+// read differs from the last.
+inline void TapeStopVST::slowDownStill(Tape& tape, FlatDecrement& flat) const {
+    if (tape.stopCounter < kCurveFlatFromFrames) return slowDown(tape);
+    countFrame(tape);
+    const std::int32_t s = speed.load(kRelaxed);
+    if (s != flat.speedHundredths) flat = FlatDecrement{s, decrement(0.0f, s)};
+    tape.playbackRate = tape.playbackRate - flat.decrement;
 }
 
 // The recorded sample at the truncated read position, without interpolation,
 // faded in proportion to the rate below a quarter of normal speed. A rate that
 // a negative speed drives past normal speed makes the reader overtake the
-// writer; the wrap keeps every read inside the buffers.
-inline void TapeStopVST::writeWetFrame(Tape& tape, float& left, float& right) const {
+// writer; the wrap keeps every read inside the buffers. Answers whether the
+// tape moves.
+inline bool TapeStopVST::writeWetFrame(Tape& tape, float& left, float& right) const {
     if (tape.playbackRate <= 0.0f) {
         left = 0.0f;
         right = 0.0f;
-        return;
+        return false;
     }
     const auto slot = static_cast<std::int32_t>(tape.readPosition);
     const double rate = tape.playbackRate;
@@ -265,6 +292,7 @@ inline void TapeStopVST::writeWetFrame(Tape& tape, float& left, float& right) co
     // For a non-negative position this is "truncated position >= length";
     // the fraction is dropped, not carried over.
     if (tape.readPosition >= kBufferLengthSamples) tape.readPosition = 0.0f;
+    return true;
 }
 
 // 7. Blend. The input is read again here: in place, it already holds the wet

@@ -50,16 +50,20 @@ private:
         float playbackRate;
         float readPosition;
     };
-    // The host's channels for one call, and whether runs of frames may be
-    // copied channel by channel (see processReplacing).
+    // The host's channels for one call.
     struct Block {
         Block(float** inputs, float** outputs, VstInt32 sampleFrames);
+        bool copiesWide() const;
         const float* inL;
         const float* inR;
         float* outL;
         float* outR;
         VstInt32 frames;
-        bool copiesWide;
+    };
+    // The decrement of the flat curve, for the speed it was worked out for.
+    struct FlatDecrement {
+        std::int32_t speedHundredths;
+        float decrement;
     };
     Tape loadTape() const;
     void storeTape(const Tape& tape);
@@ -69,8 +73,10 @@ private:
     static void passFrame(const Block& block, VstInt32 i);
     static void startStop(Tape& tape);
     void record(Tape& tape, float left, float right);
+    static std::int32_t countFrame(Tape& tape);
     void slowDown(Tape& tape) const;
-    void writeWetFrame(Tape& tape, float& left, float& right) const;
+    void slowDownStill(Tape& tape, FlatDecrement& flat) const;
+    bool writeWetFrame(Tape& tape, float& left, float& right) const;
     void blend(const Block& block, VstInt32 i) const;
 
     // trigger, speed and mix are written by the host's parameter thread and
