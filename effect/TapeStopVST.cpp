@@ -117,9 +117,9 @@ void TapeStopVST::processReplacing(float** inputs, float** outputs, VstInt32 sam
         // Phases that take this frame and the ones after it while their
         // outcome is plain; each returns the first frame it left, with that
         // frame's reading in t, for the steps below.
-        if (t < kEngagedTrigger)
+        if (t < kEngagedTrigger) [[unlikely]]
             i = passThrough(block, i, t, tape);
-        else if (t >= kEngagedTrigger && standsStill(tape))
+        else if (t >= kEngagedTrigger && standsStill(tape)) [[unlikely]]
             i = stayStopped(block, i, t, tape);
         if (i == sampleFrames) break;
         const bool engaged = t >= kEngagedTrigger;  // false for NaN
