@@ -28,6 +28,8 @@ constexpr float kSpeedScale = 100.0f;          // host value to hundredths
 // Pass-through frames are copied in runs of this many, one wide move per
 // 16 bytes of each channel (the unrolling below follows it).
 constexpr VstInt32 kPassThroughRunFrames = 32;
+// A phase is entered only where at least this many frames are left.
+constexpr VstInt32 kPhaseFrames = kPassThroughRunFrames;
 
 // Host value times 100 in single precision, truncated toward zero, so 0.53
 // gives 52. A hundredfold that is NaN is stored as 0, one outside the 32-bit
@@ -115,13 +117,18 @@ void TapeStopVST::processReplacing(float** inputs, float** outputs, VstInt32 sam
         // 1. One reading of the trigger decides the whole frame.
         float t = trigger.load(kRelaxed);
         // Phases that take this frame and the ones after it while their
-        // outcome is plain; each returns the first frame it left, with that
-        // frame's reading in t, for the steps below.
-        if (t < kEngagedTrigger) [[unlikely]]
-            i = passThrough(block, i, t, tape);
-        else if (t >= kEngagedTrigger && standsStill(tape)) [[unlikely]]
-            i = stayStopped(block, i, t, tape);
-        if (i == sampleFrames) break;
+        // outcome is plain, where enough frames are left to pay for the call;
+        // each works on the fields and returns the first frame it left, with
+        // that frame's reading, for the steps below.
+        if (sampleFrames - i >= kPhaseFrames && (t < kEngagedTrigger || standsStill(tape, t))) [[unlikely]] {
+            storeTape(tape);
+            const Resume at = t < kEngagedTrigger ? passThrough(inputs, outputs, sampleFrames, i, t)
+                                                  : stayStopped(inputs, outputs, sampleFrames, i, t);
+            tape = loadTape();
+            i = at.frame;
+            t = at.reading;
+            if (i == sampleFrames) break;
+        }
         const bool engaged = t >= kEngagedTrigger;  // false for NaN
         // 2. Edge.
         if (engaged && tape.previousTrigger < kEngagedTrigger)
@@ -158,8 +165,11 @@ inline bool TapeStopVST::Block::copiesWide() const {
 // short by a different reading is copied frame by frame and hands that reading
 // on; the frames left at the end of a block, fewer than a run, go through the
 // steps one by one.
-inline VstInt32 TapeStopVST::passThrough(const Block& block, VstInt32 i, float& t, Tape& tape) const {
-    if (block.frames - i < kPassThroughRunFrames || !block.copiesWide()) return i;
+[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::passThrough(float** inputs, float** outputs,
+                                                               VstInt32 sampleFrames, VstInt32 i, float t) {
+    const Block block(inputs, outputs, sampleFrames);
+    if (!block.copiesWide()) return {i, t};
+    Tape tape = loadTape();
     while (block.frames - i >= kPassThroughRunFrames) {
         const std::uint32_t runBits = bitsOf(t);
         std::uint32_t bits = runBits;
@@ -173,23 +183,24 @@ inline VstInt32 TapeStopVST::passThrough(const Block& block, VstInt32 i, float& 
         tape.previousTrigger = t;  // 8, of its last frame
         if (run < kPassThroughRunFrames) {
             for (const VstInt32 end = i + run; i < end; ++i) passFrame(block, i);
-            t = std::bit_cast<float>(bits);
-            return i;
+            storeTape(tape);
+            return {i, std::bit_cast<float>(bits)};
         }
         copyRun(block.inL + i, block.outL + i);
         copyRun(block.inR + i, block.outR + i);
         i += run;
-        if (i == block.frames) return i;
+        if (i == block.frames) break;
         t = trigger.load(kRelaxed);
-        if (!(t < kEngagedTrigger)) return i;
+        if (!(t < kEngagedTrigger)) break;
     }
-    return i;
+    storeTape(tape);
+    return {i, t};
 }
 
-// The tape stands still when the last frame was engaged (or a NaN blip that
-// keeps it so) and played silence: no edge comes while the trigger stays on.
-inline bool TapeStopVST::standsStill(const Tape& tape) {
-    return !(tape.previousTrigger < kEngagedTrigger) && tape.playbackRate <= 0.0f;
+// The tape stands still in an engaged frame when the last frame was engaged
+// (or a NaN blip that keeps it so) and played silence: no edge comes.
+inline bool TapeStopVST::standsStill(const Tape& tape, float t) {
+    return t >= kEngagedTrigger && !(tape.previousTrigger < kEngagedTrigger) && tape.playbackRate <= 0.0f;
 }
 
 // Engaged frames from frame i on, whose reading t is 1.0 or more, while the
@@ -197,8 +208,11 @@ inline bool TapeStopVST::standsStill(const Tape& tape) {
 // speed of 0 or more keeps the rate at or below zero; a negative one may
 // start the tape again, which ends the phase. A reading the same as frame
 // i's needs no new test.
-inline VstInt32 TapeStopVST::stayStopped(const Block& block, VstInt32 i, float& t, Tape& tape) {
+[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::stayStopped(float** inputs, float** outputs,
+                                                               VstInt32 sampleFrames, VstInt32 i, float t) {
+    const Block block(inputs, outputs, sampleFrames);
     const std::uint32_t engagedBits = bitsOf(t);
+    Tape tape = loadTape();
     FlatDecrement flat{0, decrement(0.0f, 0)};
     bool moving = false;
     do {
@@ -210,7 +224,8 @@ inline VstInt32 TapeStopVST::stayStopped(const Block& block, VstInt32 i, float& 
         if (++i == block.frames) break;
         t = trigger.load(kRelaxed);  // 1, of the next frame
     } while (!moving && (bitsOf(t) == engagedBits || t >= kEngagedTrigger));
-    return i;
+    storeTape(tape);
+    return {i, t};
 }
 
 // 3. Pass-through, bit for bit.

@@ -67,9 +67,15 @@ private:
     };
     Tape loadTape() const;
     void storeTape(const Tape& tape);
-    VstInt32 passThrough(const Block& block, VstInt32 i, float& t, Tape& tape) const;
-    VstInt32 stayStopped(const Block& block, VstInt32 i, float& t, Tape& tape);
-    static bool standsStill(const Tape& tape);
+    // Where a phase leaves a block: the first frame it did not take, and
+    // that frame's reading of the trigger.
+    struct Resume {
+        VstInt32 frame;
+        float reading;
+    };
+    Resume passThrough(float** inputs, float** outputs, VstInt32 sampleFrames, VstInt32 i, float t);
+    Resume stayStopped(float** inputs, float** outputs, VstInt32 sampleFrames, VstInt32 i, float t);
+    static bool standsStill(const Tape& tape, float t);
     static void passFrame(const Block& block, VstInt32 i);
     static void startStop(Tape& tape);
     void record(Tape& tape, float left, float right);
