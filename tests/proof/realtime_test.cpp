@@ -199,7 +199,7 @@ protected:
         GTEST_SKIP() << "the sanitizer runtime owns the heap and lock functions";
 #endif
     }
-    host::PluginLibrary library{host::builtPluginPath()};
+    host::PluginLibrary library{TAPESTOP_PLUGIN_PATH};
 };
 
 TEST_F(Realtime, TheCountersSeeWhatTheyCount) {
