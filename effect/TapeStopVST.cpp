@@ -36,14 +36,18 @@ constexpr VstInt32 kPhaseFrames = kPassThroughRunFrames;
 // range as the nearest limit; the processing copes with any speed.
 std::int32_t speedFromHostValue(float value) { return truncateToInt32(value * kSpeedScale); }
 
-// Four samples moved at once, from any address.
-using FourSamples = float __attribute__((vector_size(16), aligned(alignof(float)), may_alias));
+// Four samples moved at once, from any address: packed, the vector has no
+// alignment to assume, and it may alias the host's samples.
+using FourLanes = float __attribute__((vector_size(16)));
+struct __attribute__((packed, may_alias)) FourSamples {
+    FourLanes lanes;
+};
 
 // One channel of a run, in wide moves: both ends are the same buffer or apart.
 inline void copyRun(const float* from, float* to) {
 #pragma GCC unroll 8
     for (VstInt32 k = 0; k < kPassThroughRunFrames; k += 4)
-        *reinterpret_cast<FourSamples*>(to + k) = *reinterpret_cast<const FourSamples*>(from + k);
+        reinterpret_cast<FourSamples*>(to + k)->lanes = reinterpret_cast<const FourSamples*>(from + k)->lanes;
 }
 
 // Whether two channels of a block are the same buffer or share no sample.
