@@ -260,7 +260,7 @@ const std::vector<Step> kScripted[] = {
 TEST_F(ProcessingReference, ScriptedSequencesMatchTheReferenceBitForBit) {
     std::mt19937 random(7);
     for (const std::vector<Step>& steps : kScripted) {
-        SetUp();  // a fresh effect
+        restart();
         reference = ReferenceTapeStop();
         for (std::size_t number = 0; number < steps.size(); ++number)
             if (!agree(steps[number], random, static_cast<int>(number))) return;

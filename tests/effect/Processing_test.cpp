@@ -283,14 +283,12 @@ TEST_F(Processing, NotANumberTriggerIsNoRisingEdge) {
 TEST_F(Processing, NotANumberBlipBeforeStandstillDelaysTheStopByOneFrame) {
     constexpr std::size_t kFirstSilentWithBlip = 73450;
     const Stereo input = rampAndOne(kFirstSilentWithBlip + 1000);
-    const Stereo unbroken = render(input, kBlockFrames, {{0, engage}});
+    const Stereo unbroken = render(input, kBlockFrames, {engage(0)});
     for (std::size_t blip : {1, 4000, 50000, 73000}) {
-        SetUp();  // a fresh effect for each blip
+        restart();
+        const auto frame = static_cast<std::int64_t>(blip);
         const Stereo output =
-            render(input, kBlockFrames,
-                   {{0, engage},
-                    {blip, [](host::Effect& e) { e.setParameter(kTrigger, std::nanf("")); }},
-                    {blip + 1, engage}});
+            render(input, kBlockFrames, {engage(0), {frame, kTrigger, std::nanf("")}, engage(frame + 1)});
         EXPECT_EQ(bitsOf(output.left[blip]), bitsOf(input.left[blip])) << "blip at " << blip;
         for (std::size_t i = 0; i < blip; ++i) ASSERT_EQ(output.right[i], unbroken.right[i]) << "frame " << i;
         for (std::size_t i = blip + 1; i < input.frames(); ++i)
