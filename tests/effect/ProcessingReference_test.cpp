@@ -3,7 +3,8 @@
 // pass-through and standstill frames were given fast phases. Random sequences
 // of parameter changes and blocks of -2 to 4,096 frames run through the built
 // plug-in and through the reference side by side, on separate, in-place and
-// cross-aliased buffers; every sample of every buffer must agree bit for bit.
+// cross-aliased buffers at every alignment; every sample of every buffer must
+// agree bit for bit.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -131,17 +132,21 @@ enum class Layout { kSeparate, kInPlace, kLeftOutIsRightIn, kOutputsSwapInputs }
 constexpr Layout kLayouts[] = {Layout::kSeparate, Layout::kInPlace, Layout::kLeftOutIsRightIn,
                                Layout::kOutputsSwapInputs};
 
-// Four buffers and the channel pointers of one layout over them.
+// Four buffers and the channel pointers of one layout over them, each
+// channel starting kMisalignments[offset] samples into its buffer, so that
+// wide moves meet every alignment.
+constexpr std::size_t kMisalignments[] = {0, 1, 2, 3};
 struct Buffers {
     std::array<std::vector<float>, 4> memory;
     float* inputs[2];
     float* outputs[2];
 
-    Buffers(const std::array<std::vector<float>, 4>& contents, Layout layout) : memory(contents) {
-        float* a = memory[0].data();
-        float* b = memory[1].data();
-        float* c = memory[2].data();
-        float* d = memory[3].data();
+    Buffers(const std::array<std::vector<float>, 4>& contents, Layout layout, std::size_t offset)
+        : memory(contents) {
+        float* a = memory[0].data() + offset;
+        float* b = memory[1].data() + offset;
+        float* c = memory[2].data() + offset;
+        float* d = memory[3].data() + offset;
         outputs[0] = c;
         outputs[1] = d;
         switch (layout) {
@@ -160,11 +165,14 @@ struct Step {
     float value;
     VstInt32 frames;
     Layout layout;
+    std::size_t misalignment = 0;
 };
 constexpr VstInt32 kProcess = -1;
 
 Step set(VstInt32 index, float value) { return {index, value, 0, Layout::kSeparate}; }
-Step process(VstInt32 frames, Layout layout = Layout::kSeparate) { return {kProcess, 0.0f, frames, layout}; }
+Step process(VstInt32 frames, Layout layout = Layout::kSeparate, std::size_t misalignment = 0) {
+    return {kProcess, 0.0f, frames, layout, misalignment};
+}
 
 // Noise, with now and then a value that tests the arithmetic's edges.
 float sample(std::mt19937& random) {
@@ -186,7 +194,7 @@ Step randomStep(std::mt19937& random) {
         const VstInt32 frames = random() % 2 == 0 ? pick(random, kBlocks)
                                                   : std::uniform_int_distribution<VstInt32>(kMinBlockFrames,
                                                                                             kMaxBlockFrames)(random);
-        return process(frames, pick(random, kLayouts));
+        return process(frames, pick(random, kLayouts), pick(random, kMisalignments));
     }
     const VstInt32 index = action < 2 ? kTrigger : static_cast<VstInt32>(action) - 1;
     if (random() % 2 == 0) return set(index, std::uniform_real_distribution<float>(-0.1f, 1.1f)(random));
@@ -214,10 +222,10 @@ protected:
         }
         std::array<std::vector<float>, 4> contents;
         for (auto& channel : contents) {
-            channel.resize(kMaxBlockFrames);
+            channel.resize(kMaxBlockFrames + std::size(kMisalignments));
             for (float& value : channel) value = sample(random);
         }
-        Buffers plugin(contents, step.layout), model(contents, step.layout);
+        Buffers plugin(contents, step.layout, step.misalignment), model(contents, step.layout, step.misalignment);
         effect->processReplacing(plugin.inputs, plugin.outputs, step.frames);
         reference.process(model.inputs, model.outputs, step.frames);
         for (std::size_t buffer = 0; buffer < contents.size(); ++buffer)
@@ -225,7 +233,8 @@ protected:
                 if (!same(plugin.memory[buffer][i], model.memory[buffer][i])) {
                     ADD_FAILURE() << plugin.memory[buffer][i] << " against " << model.memory[buffer][i]
                                   << " at step " << number << ", " << step.frames << " frames, layout "
-                                  << static_cast<int>(step.layout) << ", buffer " << buffer << ", sample " << i;
+                                  << static_cast<int>(step.layout) << ", " << step.misalignment
+                                  << " samples in, buffer " << buffer << ", sample " << i;
                     return false;
                 }
         return true;
