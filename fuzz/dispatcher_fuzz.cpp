@@ -1,7 +1,8 @@
 // Fuzzes the dispatcher: sequences of calls with fuzzed opcode, index, value
-// and opt, mixed with parameter changes (any 32-bit pattern). ptr always
-// points into a scratch block between two sentinel guards; opcodes that read
-// value as a pointer get a guarded place of their own. Text opcodes may write
+// and opt, mixed with parameter changes (any 32-bit pattern), each read back.
+// ptr always points into a scratch block between two sentinel guards;
+// opcodes that read value as a pointer get a guarded place of their own.
+// Text opcodes may write
 // only their terminated limit; no call may touch a guard. effClose is never
 // sent by the fuzzer: it would end the effect that every input shares.
 //
@@ -95,6 +96,8 @@ void runInput(AEffect*& effect, fuzz::Input& input, fuzz::Digest& digest) {
         if (action % 8 == 7) {
             const auto index = input.take<std::int8_t>();
             effect->setParameter(effect, index, input.takeFloatBits());
+            const float readBack = effect->getParameter(effect, index);
+            if (fuzz::checkingRestore()) digest.add(readBack);
             continue;
         }
         const VstInt32 opcode = pickOpcode(input);
