@@ -128,9 +128,12 @@ private:
 };
 
 // How a host lays out the four channels of a call over buffers A, B, C, D.
-enum class Layout { kSeparate, kInPlace, kLeftOutIsRightIn, kOutputsSwapInputs };
+// The last one overlaps a channel with another in part, as no host should:
+// the output is still what the per-frame loop writes.
+enum class Layout { kSeparate, kInPlace, kLeftOutIsRightIn, kOutputsSwapInputs, kLeftOutThreeAfterLeftIn };
 constexpr Layout kLayouts[] = {Layout::kSeparate, Layout::kInPlace, Layout::kLeftOutIsRightIn,
-                               Layout::kOutputsSwapInputs};
+                               Layout::kOutputsSwapInputs, Layout::kLeftOutThreeAfterLeftIn};
+constexpr std::size_t kOverlapShiftSamples = 3;
 
 // Four buffers and the channel pointers of one layout over them, each
 // channel starting kMisalignments[offset] samples into its buffer, so that
@@ -154,6 +157,9 @@ struct Buffers {
             case Layout::kInPlace: inputs[0] = c, inputs[1] = d; break;
             case Layout::kLeftOutIsRightIn: inputs[0] = a, inputs[1] = c; break;
             case Layout::kOutputsSwapInputs: inputs[0] = d, inputs[1] = c; break;
+            case Layout::kLeftOutThreeAfterLeftIn:
+                inputs[0] = a, inputs[1] = b, outputs[0] = a + kOverlapShiftSamples;
+                break;
         }
     }
 };
@@ -222,7 +228,7 @@ protected:
         }
         std::array<std::vector<float>, 4> contents;
         for (auto& channel : contents) {
-            channel.resize(kMaxBlockFrames + std::size(kMisalignments));
+            channel.resize(kMaxBlockFrames + std::size(kMisalignments) + kOverlapShiftSamples);
             for (float& value : channel) value = sample(random);
         }
         Buffers plugin(contents, step.layout, step.misalignment), model(contents, step.layout, step.misalignment);
