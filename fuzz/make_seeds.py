@@ -12,7 +12,7 @@ endian, taken from the front):
     count % 4113 - 16, then int16 samples, or float32 ones when action & 4,
     left and right in turn); action & 2 processes in place. Actions 0x9D
     and 0x9F (in place) instead run a long stretch of generated signal:
-    uint32 frames (% 600001), uint8 halvings (the frames are shifted right
+    uint32 frames (% 490001), uint8 halvings (the frames are shifted right
     by it % 24), uint16 block frames (% 4096 + 1), uint8 signal (% 4:
     silence, constant, ramp, noise), float32 value (the constant, or the
     ramp's step), uint32 noise seed.
@@ -73,6 +73,6 @@ write("process", "odd-speeds", set_parameter(1, -1e9) + set_parameter(0, 1.0) + 
 # Long stops: at speed 0 one passes the flat curve (frame 151,295) and the
 # ring buffers' wrap (480,000); a small negative speed lets the reader
 # overtake the writer; a long pass-through in place.
-write("process", "long-stop", set_parameter(1, 0.0) + set_parameter(0, 1.0) + long_run(600000))
+write("process", "long-stop", set_parameter(1, 0.0) + set_parameter(0, 1.0) + long_run(490000))
 write("process", "long-overtake", set_parameter(1, -0.05) + set_parameter(0, 1.0) + long_run(200000, signal=2, value=1.0))
 write("process", "long-pass", set_parameter(0, 0.5) + long_run(300000, in_place=True, block=512))

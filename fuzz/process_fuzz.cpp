@@ -19,6 +19,7 @@
 // fresh effect at that point.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -30,7 +31,7 @@ constexpr VstInt32 kMaxBlockFrames = 4096;
 constexpr VstInt32 kMinBlockFrames = -16;
 constexpr std::size_t kGuardFrames = 16;
 constexpr long kMaxFramesPerInput = 1 << 20;
-constexpr long kMaxLongRunFrames = 600000;
+constexpr long kMaxLongRunFrames = 490000;  // just past the wrap at 480,000
 constexpr std::uint8_t kLongRunHalvings = 24;
 constexpr long kBufferLength = 480000;
 constexpr float kSentinel = -7777.25f;
@@ -131,6 +132,20 @@ void beforeFrames(AEffect*& effect, Session& session, long frames) {
     session.previousTrigger = session.trigger;
 }
 
+// Whether the first frames of both output channels are finite: a sample is
+// not when all its exponent bits are set. One pass without branches, so that
+// long runs stay cheap; the frame at fault is looked for only on failure.
+// The harness's own arrays need no bounds checks here.
+__attribute__((no_sanitize("address"))) bool allFinite(std::size_t frames) {
+    constexpr std::uint32_t kExponentBits = 0x7F800000u;
+    std::uint32_t nonFinite = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        nonFinite |= (std::bit_cast<std::uint32_t>(outL.samples[i]) & kExponentBits) == kExponentBits;
+        nonFinite |= (std::bit_cast<std::uint32_t>(outR.samples[i]) & kExponentBits) == kExponentBits;
+    }
+    return nonFinite == 0;
+}
+
 // Processes frames [0, count) of the channels and checks what was written:
 // nothing in the kGuardFrames after them (further on, the bounds sanitizer
 // sees a write past the channels' end).
@@ -156,7 +171,7 @@ void processChecked(AEffect* effect, const Session& session, VstInt32 count, boo
     for (std::size_t i = fill; i < guardEnd; ++i)
         if (outL.samples[i] != kSentinel || outR.samples[i] != kSentinel)
             fuzz::fail("sample written outside the block of frames", count);
-    if (std::isfinite(session.mix) && std::fabs(session.mix) <= kFiniteMixLimit)
+    if (std::isfinite(session.mix) && std::fabs(session.mix) <= kFiniteMixLimit && !allFinite(fill))
         for (std::size_t i = 0; i < fill; ++i)
             if (!std::isfinite(outL.samples[i]) || !std::isfinite(outR.samples[i]))
                 fuzz::fail("finite input gave non-finite output at frame", static_cast<long>(i));
