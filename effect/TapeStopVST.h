@@ -68,7 +68,9 @@ private:
     Tape loadTape() const;
     void storeTape(const Tape& tape);
     // Where a phase leaves a block: the first frame it did not take, and
-    // that frame's reading of the trigger.
+    // that frame's reading of the trigger. The phases are calls of their own
+    // that work on the fields: inlined, their values would crowd the
+    // registers of the per-frame steps around every powf call.
     struct Resume {
         VstInt32 frame;
         float reading;
