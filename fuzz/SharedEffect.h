@@ -46,23 +46,26 @@ inline void closeEffect(AEffect* effect) {
 }
 
 // Runs one input on the shared effect, then restores it; when checking, runs
-// the input on a fresh effect too and compares. Run(AEffect*&, Input&,
-// Digest&) may replace the effect it is given by a fresh one (closing the
-// old); Restore(AEffect*) puts the shared effect back into its start state.
-template <typename Run, typename Restore>
-void runShared(const std::uint8_t* data, std::size_t size, Run&& run, Restore&& restore) {
+// the input on a fresh effect too and compares. Prepare(AEffect*, data,
+// size) may ready the shared effect for this input first; Run(AEffect*&,
+// Input&, Digest&, bool shared) may replace the effect it is given by a fresh
+// one (closing the old); Restore(AEffect*) puts the shared effect back into
+// its start state.
+template <typename Prepare, typename Run, typename Restore>
+void runShared(const std::uint8_t* data, std::size_t size, Prepare&& prepare, Run&& run, Restore&& restore) {
     static AEffect* shared = createEffect();
     if (shared == nullptr) fail("no effect", 0);
+    prepare(shared, data, size);
     Digest reused;
     Input input(data, size);
-    run(shared, input, reused);
+    run(shared, input, reused, true);
     restore(shared);
     if (!checkingRestore()) return;
     AEffect* fresh = createEffect();
     if (fresh == nullptr) fail("no effect", 0);
     Digest alone;
     Input again(data, size);
-    run(fresh, again, alone);
+    run(fresh, again, alone, false);
     closeEffect(fresh);
     if (reused.value() != alone.value()) fail("the restored effect answered unlike a fresh one", static_cast<long>(size));
 }

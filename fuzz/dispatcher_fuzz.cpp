@@ -88,7 +88,7 @@ VstInt32 pickOpcode(fuzz::Input& input) {
     return static_cast<VstInt32>(static_cast<std::uint32_t>(raw) % 106) - 3;  // -3 to 102
 }
 
-void runInput(AEffect*& effect, fuzz::Input& input, fuzz::Digest& digest) {
+void runInput(AEffect*& effect, fuzz::Input& input, fuzz::Digest& digest, bool) {
     static Guarded ptrBlock, valueBlock;
 
     for (int call = 0; call < kMaxCalls && !input.empty(); ++call) {
@@ -145,6 +145,6 @@ void restore(AEffect* effect) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::runShared(data, size, runInput, restore);
+    fuzz::runShared(data, size, [](AEffect*, const std::uint8_t*, std::size_t) {}, runInput, restore);
     return 0;
 }

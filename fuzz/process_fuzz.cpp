@@ -9,12 +9,15 @@
 // blend to infinity by definition). The read slot staying inside the ring
 // buffers is checked by the bounds sanitizer.
 //
-// One effect serves every input (fuzz/SharedEffect.h). Between inputs it is
-// put back into its start state through the interface: the slots the input
-// recorded are recorded over with zeros, as a fresh effect's are, and a frame
-// with Trigger 0 and the start values of the parameters follow. What stays
-// from earlier inputs (the write index, the rate and the read position) is
-// read only by an engaged frame that is no rising edge, which needs a NaN
+// One effect serves every input (fuzz/SharedEffect.h). After each input a
+// frame with Trigger 0 and the start values of the parameters put it back
+// into its start state through the interface. What stays from earlier inputs
+// is never read but in two ways. Samples they recorded: the reader reaches a
+// slot not written since the rising edge only when it runs ahead of the
+// writer, which takes a speed below -1; before an input that sets one, the
+// slots earlier inputs may have written are recorded over with zeros, as a
+// fresh effect holds them. The write index, the rate and the read position:
+// only an engaged frame that is no rising edge reads them, which needs a NaN
 // trigger first; an input that does that before its first rising edge gets a
 // fresh effect at that point.
 #include <algorithm>
@@ -50,6 +53,7 @@ constexpr float kFastestSpeed = 1e30f;  // stands still in the first frame
 // place, run a long stretch of generated signal: rare in random bytes, so
 // that most inputs stay short.
 constexpr std::uint8_t kLongRunAction = 0x9D;
+constexpr std::size_t kLongRunBytes = 16;  // what follows its action byte
 
 struct Channel {
     std::array<float, kMaxBlockFrames + kGuardFrames> samples;
@@ -97,7 +101,14 @@ struct Session {
     float previousTrigger = kStartTrigger;
     bool ownState = false;  // after a rising edge or on a fresh effect
 };
-long engagedSinceRestore = 0;
+// How many slots from 0 on an effect's ring buffers may hold samples, as far
+// as the harness can tell: an input's stops all start at slot 0.
+struct Recording {
+    long engagedFrames = 0;  // in this input
+    long slots = 0;          // since the buffers last held only zeros
+};
+Recording sharedRecording;  // of the effect every input shares
+Recording scratchRecording;  // of a fresh effect run beside it for the check
 
 void setParameter(AEffect* effect, VstInt32 index, float value) { effect->setParameter(effect, index, value); }
 
@@ -111,7 +122,7 @@ void processScratch(AEffect* effect, VstInt32 frames) {
 
 // A fresh effect in place of the shared one, brought to where this input
 // has taken the shared one so far: no rising edge yet, a NaN trigger last.
-void replaceByFresh(AEffect*& effect, const Session& session) {
+void replaceByFresh(AEffect*& effect, const Session& session, Recording& recording) {
     fuzz::closeEffect(effect);
     effect = fuzz::createEffect();
     if (effect == nullptr) fuzz::fail("no effect", 0);
@@ -120,15 +131,15 @@ void replaceByFresh(AEffect*& effect, const Session& session) {
     setParameter(effect, kTrigger, session.trigger);
     setParameter(effect, kSpeed, session.speed);
     setParameter(effect, kMix, session.mix);
-    engagedSinceRestore = 0;
+    recording = Recording{};
 }
 
 // Before a call with frames: note what its first frame does.
-void beforeFrames(AEffect*& effect, Session& session, long frames) {
+void beforeFrames(AEffect*& effect, Session& session, Recording& recording, long frames) {
     const bool engaged = session.trigger >= 1.0f;
-    if (engaged && !(session.previousTrigger < 1.0f) && !session.ownState) replaceByFresh(effect, session);
+    if (engaged && !(session.previousTrigger < 1.0f) && !session.ownState) replaceByFresh(effect, session, recording);
     if (engaged) session.ownState = true;
-    if (engaged) engagedSinceRestore += frames;
+    if (engaged) recording.engagedFrames += frames;
     session.previousTrigger = session.trigger;
 }
 
@@ -181,8 +192,8 @@ void processChecked(AEffect* effect, const Session& session, VstInt32 count, boo
     }
 }
 
-long longRun(AEffect*& effect, Session& session, fuzz::Input& input, bool inPlace, long framesLeft,
-             fuzz::Digest& digest) {
+long longRun(AEffect*& effect, Session& session, Recording& recording, fuzz::Input& input, bool inPlace,
+             long framesLeft, fuzz::Digest& digest) {
     // Up to kMaxLongRunFrames, shortened by a fuzzed power of two: most runs
     // stay short, which keeps the inputs per second up.
     const long longest = input.take<std::uint32_t>() % (kMaxLongRunFrames + 1);
@@ -197,14 +208,16 @@ long longRun(AEffect*& effect, Session& session, fuzz::Input& input, bool inPlac
             inL.samples[static_cast<std::size_t>(i)] = left.next();
             inR.samples[static_cast<std::size_t>(i)] = right.next();
         }
-        beforeFrames(effect, session, count);
+        beforeFrames(effect, session, recording, count);
         processChecked(effect, session, count, inPlace, digest);
         done += count;
     }
     return frames;
 }
 
-void runInput(AEffect*& effect, fuzz::Input& input, fuzz::Digest& digest) {
+void runInput(AEffect*& effect, fuzz::Input& input, fuzz::Digest& digest, bool shared) {
+    Recording& recording = shared ? sharedRecording : scratchRecording;
+    recording.engagedFrames = 0;
     Session session;
     long frames = 0;
     while (!input.empty() && frames < kMaxFramesPerInput) {
@@ -223,7 +236,7 @@ void runInput(AEffect*& effect, fuzz::Input& input, fuzz::Digest& digest) {
             continue;
         }
         if ((action | 0x2) == (kLongRunAction | 0x2)) {
-            frames += longRun(effect, session, input, inPlace, kMaxFramesPerInput - frames, digest);
+            frames += longRun(effect, session, recording, input, inPlace, kMaxFramesPerInput - frames, digest);
             continue;
         }
         const VstInt32 count = kMinBlockFrames + static_cast<VstInt32>(input.take<std::uint16_t>() %
@@ -233,36 +246,75 @@ void runInput(AEffect*& effect, fuzz::Input& input, fuzz::Digest& digest) {
             inL.samples[i] = takeSample(input, wide);
             inR.samples[i] = takeSample(input, wide);
         }
-        if (count > 0) beforeFrames(effect, session, count);
+        if (count > 0) beforeFrames(effect, session, recording, count);
         processChecked(effect, session, count, inPlace, digest);
         frames += std::max(count, 0);
     }
 }
 
-// Records zeros over every slot the input may have written, from a rising
-// edge on, as a fresh effect holds them; then a frame with the trigger off,
-// which leaves the count at 0 and the last trigger below 1, and the start
-// values of the parameters.
+// A frame with the trigger off, which leaves the count at 0 and the last
+// trigger below 1, and the start values of the parameters.
 void restore(AEffect* effect) {
-    long slots = std::min(engagedSinceRestore, kBufferLength);
-    if (slots > 0) {
-        setParameter(effect, kTrigger, kStartTrigger);
-        processScratch(effect, 1);
-        setParameter(effect, kSpeed, kFastestSpeed);
-        setParameter(effect, kTrigger, 1.0f);
-        for (; slots > 0; slots -= kMaxBlockFrames)
-            processScratch(effect, static_cast<VstInt32>(std::min<long>(slots, kMaxBlockFrames)));
-    }
+    sharedRecording.slots = std::max(sharedRecording.slots, std::min(sharedRecording.engagedFrames, kBufferLength));
+    sharedRecording.engagedFrames = 0;
     setParameter(effect, kTrigger, kStartTrigger);
     processScratch(effect, 1);
     setParameter(effect, kSpeed, kStartSpeed);
     setParameter(effect, kMix, kStartMix);
-    engagedSinceRestore = 0;
+}
+
+// Whether the input processes frames with the trigger not below 1 and a
+// speed below -1 (a hundredfold of -2 or less): only then can the reader run
+// ahead of the writer. Walks the actions as runInput reads them, keeping the
+// two values, without running any.
+bool mayReadAhead(const std::uint8_t* data, std::size_t size) {
+    fuzz::Input input(data, size);
+    float trigger = kStartTrigger;
+    bool speedBelowMinusOne = false;
+    while (!input.empty()) {
+        const auto action = input.take<std::uint8_t>();
+        if (action % 2 == 0) {
+            const auto raw = input.take<std::int8_t>();
+            const VstInt32 index = (action & 0x80) != 0 ? raw : static_cast<std::uint8_t>(raw) % 3;
+            const float value = input.takeFloatBits();
+            if (index == kTrigger) trigger = value;
+            if (index == kSpeed) speedBelowMinusOne = value * 100.0f <= -2.0f;
+            continue;
+        }
+        const bool readsAhead = !(trigger < 1.0f) && speedBelowMinusOne;
+        std::uint8_t skipped[kLongRunBytes];
+        if ((action | 0x2) == (kLongRunAction | 0x2)) {
+            if (readsAhead) return true;
+            input.takeBytes(skipped, kLongRunBytes);
+            continue;
+        }
+        const VstInt32 count = kMinBlockFrames + static_cast<VstInt32>(input.take<std::uint16_t>() %
+                                                                       (kMaxBlockFrames - kMinBlockFrames + 1));
+        if (readsAhead && count > 0) return true;
+        const std::size_t sampleBytes = (action & 0x4) != 0 ? sizeof(float) : sizeof(std::int16_t);
+        for (VstInt32 i = 0; i < count; ++i) input.takeBytes(skipped, 2 * sampleBytes);
+    }
+    return false;
+}
+
+// Before an input that lets the reader run ahead: zeros recorded over every
+// slot earlier inputs may have written, from a rising edge on, as a fresh
+// effect holds them; then the start state again.
+void prepare(AEffect* effect, const std::uint8_t* data, std::size_t size) {
+    if (sharedRecording.slots == 0 || !mayReadAhead(data, size)) return;
+    setParameter(effect, kTrigger, kStartTrigger);
+    processScratch(effect, 1);
+    setParameter(effect, kSpeed, kFastestSpeed);
+    setParameter(effect, kTrigger, 1.0f);
+    for (long slots = sharedRecording.slots; slots > 0; slots -= kMaxBlockFrames)
+        processScratch(effect, static_cast<VstInt32>(std::min<long>(slots, kMaxBlockFrames)));
+    sharedRecording.slots = 0;
+    restore(effect);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::runShared(data, size, runInput, restore);
+    fuzz::runShared(data, size, prepare, runInput, restore);
     return 0;
 }
