@@ -50,12 +50,42 @@ private:
         float playbackRate;
         float readPosition;
     };
+    // The host's channels for one call.
+    struct Block {
+        Block(float** inputs, float** outputs, VstInt32 sampleFrames);
+        bool copiesWide() const;
+        const float* inL;
+        const float* inR;
+        float* outL;
+        float* outR;
+        VstInt32 frames;
+    };
+    // The decrement of the flat curve, for the speed it was worked out for.
+    struct FlatDecrement {
+        std::int32_t speedHundredths;
+        float decrement;
+    };
     Tape loadTape() const;
     void storeTape(const Tape& tape);
+    // Where a phase leaves a block: the first frame it did not take, and
+    // that frame's reading of the trigger. The phases are calls of their own
+    // that work on the fields: inlined, their values would crowd the
+    // registers of the per-frame steps around every powf call.
+    struct Resume {
+        VstInt32 frame;
+        float reading;
+    };
+    Resume passThrough(float** inputs, float** outputs, VstInt32 sampleFrames, VstInt32 i, float t);
+    Resume stayStopped(float** inputs, float** outputs, VstInt32 sampleFrames, VstInt32 i, float t);
+    static bool standsStill(const Tape& tape, float t);
+    static void passFrame(const Block& block, VstInt32 i);
     static void startStop(Tape& tape);
     void record(Tape& tape, float left, float right);
+    static std::int32_t countFrame(Tape& tape);
     void slowDown(Tape& tape) const;
-    void writeWetFrame(Tape& tape, float& left, float& right) const;
+    void slowDownStill(Tape& tape, FlatDecrement& flat) const;
+    bool writeWetFrame(Tape& tape, float& left, float& right) const;
+    void blend(const Block& block, VstInt32 i) const;
 
     // trigger, speed and mix are written by the host's parameter thread and
     // read by the audio thread; every other field belongs to the processing.

@@ -3,6 +3,7 @@
 // write by hand (see fuzz/README.md).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +28,14 @@ public:
         std::memcpy(&value, data_ + offset_, count);
         offset_ += sizeof(T);
         return value;
+    }
+
+    // The next bytes as they stand, zeros past the end.
+    void takeBytes(std::uint8_t* to, std::size_t count) {
+        const std::size_t available = offset_ < size_ ? std::min(count, size_ - offset_) : 0;
+        std::memcpy(to, data_ + offset_, available);
+        std::memset(to + available, 0, count - available);
+        offset_ += count;
     }
 
     // Any 32-bit pattern: NaN, infinities and denormals included.

@@ -10,7 +10,12 @@ endian, taken from the front):
   process: per step an action byte; even actions change a parameter (int8
     index, float32 value), odd ones process (uint16 frame count, read as
     count % 4113 - 16, then int16 samples, or float32 ones when action & 4,
-    left and right in turn); action & 2 processes in place.
+    left and right in turn); action & 2 processes in place. Actions 0x9D
+    and 0x9F (in place) instead run a long stretch of generated signal:
+    uint32 frames (% 490001), uint8 halvings (the frames are shifted right
+    by it % 24), uint16 block frames (% 4096 + 1), uint8 signal (% 4:
+    silence, constant, ramp, noise), float32 value (the constant, or the
+    ramp's step), uint32 noise seed.
 """
 import math
 import pathlib
@@ -33,6 +38,10 @@ def process(count, samples, action=1):
         sample = samples(i)
         data += struct.pack("<hh", sample, -sample) if not action & 4 else struct.pack("<ff", sample, -sample)
     return data
+
+
+def long_run(frames, signal=3, value=0.5, block=4096, in_place=False, seed=1):
+    return struct.pack("<BIBHBfI", 0x9F if in_place else 0x9D, frames, 0, block - 1, signal, value, seed)
 
 
 def set_parameter(index, value):
@@ -61,3 +70,9 @@ write("process", "retrigger", set_parameter(0, 1.0) + process(64, ramp) + set_pa
 write("process", "odd-speeds", set_parameter(1, -1e9) + set_parameter(0, 1.0) + process(256, ramp)
       + set_parameter(1, math.nan) + process(256, lambda i: 1e30 if i % 2 else -1.5, action=5)
       + set_parameter(2, 0.5) + set_parameter(1, 3e9) + process(300, ramp))
+# Long stops: at speed 0 one passes the flat curve (frame 151,295) and the
+# ring buffers' wrap (480,000); a small negative speed lets the reader
+# overtake the writer; a long pass-through in place.
+write("process", "long-stop", set_parameter(1, 0.0) + set_parameter(0, 1.0) + long_run(490000))
+write("process", "long-overtake", set_parameter(1, -0.05) + set_parameter(0, 1.0) + long_run(200000, signal=2, value=1.0))
+write("process", "long-pass", set_parameter(0, 0.5) + long_run(300000, in_place=True, block=512))

@@ -21,11 +21,21 @@ for target in "${targets[@]}"; do
   log="$work/$target.log"
   echo "fuzzing $target for ${seconds} s"
   # New inputs go to the scratch corpus (first directory); the seeds stay as
-  # they are. Crash reproducers land in the build directory.
+  # they are. Crash reproducers land in the build directory. Slow inputs (the
+  # long runs) get less of the time, so that most of it goes to many inputs.
   if ! "$build_dir/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
+        -entropic_scale_per_exec_time=1 \
         -artifact_prefix="$build_dir/${target}-" "$work/$target" "fuzz/corpus/$target" > "$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz target $target failed; reproducer in $build_dir/${target}-*" >&2
+    exit 1
+  fi
+  # The shared effect, restored after each input, must answer every seed and
+  # every input found as a fresh effect does (fuzz/SharedEffect.h).
+  if ! TAPESTOP_FUZZ_CHECK_RESTORE=1 "$build_dir/${target}_fuzz" -runs=0 \
+        -artifact_prefix="$build_dir/${target}-restore-" "$work/$target" "fuzz/corpus/$target" > "$log.restore" 2>&1; then
+    tail -n 20 "$log.restore"
+    echo "fuzz target $target: a restored effect answered unlike a fresh one" >&2
     exit 1
   fi
   runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"

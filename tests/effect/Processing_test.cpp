@@ -275,6 +275,29 @@ TEST_F(Processing, NotANumberTriggerIsNoRisingEdge) {
     for (std::size_t i = 4001; i < input.frames(); ++i) ASSERT_EQ(output.left[i], 0.0f) << "frame " << i;
 }
 
+// A NaN blip before standstill neither restarts the stop nor resets its
+// count: the stop goes on where it was, one frame later. With the default
+// speed the output is silent from frame 73,449 of the stop, so from 73,450
+// counting the blip frame. The right channel carries 1.0, so its output is
+// the gain alone and, after the blip, the gain of the frame before it without.
+TEST_F(Processing, NotANumberBlipBeforeStandstillDelaysTheStopByOneFrame) {
+    constexpr std::size_t kFirstSilentWithBlip = 73450;
+    const Stereo input = rampAndOne(kFirstSilentWithBlip + 1000);
+    const Stereo unbroken = render(input, kBlockFrames, {engage(0)});
+    for (std::size_t blip : {1, 4000, 50000, 73000}) {
+        restart();
+        const auto frame = static_cast<std::int64_t>(blip);
+        const Stereo output =
+            render(input, kBlockFrames, {engage(0), {frame, kTrigger, std::nanf("")}, engage(frame + 1)});
+        EXPECT_EQ(bitsOf(output.left[blip]), bitsOf(input.left[blip])) << "blip at " << blip;
+        for (std::size_t i = 0; i < blip; ++i) ASSERT_EQ(output.right[i], unbroken.right[i]) << "frame " << i;
+        for (std::size_t i = blip + 1; i < input.frames(); ++i)
+            ASSERT_EQ(output.right[i], unbroken.right[i - 1]) << "blip at " << blip << ", frame " << i;
+        EXPECT_NE(output.right[kFirstSilentWithBlip - 1], 0.0f) << "blip at " << blip;
+        EXPECT_EQ(output.right[kFirstSilentWithBlip], 0.0f) << "blip at " << blip;
+    }
+}
+
 // Stored speeds far outside 0 to 100 keep every read inside the recording:
 // every wet sample is one the effect has recorded (or silence), and the
 // output stays finite.
