@@ -40,6 +40,8 @@ std::vector<std::string> flagNames(VstInt32 flags) {
     return names;
 }
 
+}  // namespace
+
 std::string categoryName(VstIntPtr category) {
     switch (category) {
         case kPlugCategUnknown: return "unknown";
@@ -48,6 +50,8 @@ std::string categoryName(VstIntPtr category) {
         default: return "category " + std::to_string(category);
     }
 }
+
+namespace {
 
 std::vector<ParameterInfo> readParameters(host::Effect& effect) {
     std::vector<ParameterInfo> parameters;
@@ -120,6 +124,8 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
     return 0;
 }
 
+}  // namespace
+
 // A JSON string. Plug-in texts are bytes of no stated encoding: valid UTF-8
 // passes as it is, any other byte is read as Latin-1.
 std::string jsonString(const std::string& text) {
@@ -144,6 +150,8 @@ std::string jsonString(const std::string& text) {
     }
     return out + "\"";
 }
+
+namespace {
 
 // Nine significant digits give back the exact float; JSON has no NaN.
 std::string jsonFloat(float value) {

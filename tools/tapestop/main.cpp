@@ -6,12 +6,14 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <string>
 #include <variant>
 
 #include "Demo.h"
 #include "Info.h"
 #include "Options.h"
 #include "Render.h"
+#include "validate/Validate.h"
 
 namespace {
 
@@ -73,6 +75,7 @@ int run(const tapestop::Command& command) {
 
 int main(int argc, char** argv) {
     try {
+        if (argc >= 2 && std::string(argv[1]) == "validate") return tapestop::validate::runCommand(argc - 2, argv + 2);
         return run(tapestop::parseCommandLine(argc, argv));
     } catch (const tapestop::UsageError& error) {
         std::cerr << "tapestop: " << error.what() << " (see tapestop --help)\n";

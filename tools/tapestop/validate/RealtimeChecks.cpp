@@ -1,0 +1,111 @@
+// No heap call and no lock on the audio thread: the heap and lock functions
+// of this process are interposed (host/HeapLockCounter.h), and only calls
+// made on this thread inside processReplacing, setParameter, getParameter and
+// the text opcodes count. The host callback answers from a fixed table with
+// counting paused, so the host's own work never counts against the plug-in.
+#include <algorithm>
+#include <random>
+
+#include "Checks.h"
+#include "HeapLockCounter.h"
+#include "Session.h"
+
+namespace tapestop::validate {
+
+namespace {
+
+constexpr float kSampleRateHz = 48000.0f;
+constexpr VstInt32 kBlockFrames = 512;
+constexpr VstInt32 kTextOpcodes[] = {effGetParamName, effGetParamLabel, effGetParamDisplay};
+constexpr VstInt32 kNameOpcodes[] = {effGetEffectName, effGetVendorString, effGetProductString, effGetProgramName};
+
+VstIntPtr tableHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    host::HeapLockCountingPause pause;
+    switch (opcode) {
+    case audioMasterVersion: return kVstVersion;
+    case audioMasterGetSampleRate: return static_cast<VstIntPtr>(kSampleRateHz);
+    case audioMasterGetBlockSize: return kBlockFrames;
+    default: return 0;
+    }
+}
+
+void add(host::HeapLockCounts& total, const host::HeapLockCounts& more) {
+    total.mallocs += more.mallocs;
+    total.callocs += more.callocs;
+    total.reallocs += more.reallocs;
+    total.frees += more.frees;
+    total.news += more.news;
+    total.deletes += more.deletes;
+    total.locks += more.locks;
+    total.unlocks += more.unlocks;
+}
+
+void judge(CheckContext& context, const host::HeapLockCounts& counts, const std::string& during) {
+    if (counts.heapCalls() == 0 && counts.locks == 0 && counts.unlocks == 0) return;
+    context.fail(during + ": " + std::to_string(counts.heapCalls()) + " heap calls (malloc " + std::to_string(counts.mallocs) +
+                 ", calloc " + std::to_string(counts.callocs) + ", realloc " + std::to_string(counts.reallocs) + ", free " +
+                 std::to_string(counts.frees) + ", new " + std::to_string(counts.news) + ", delete " +
+                 std::to_string(counts.deletes) + "), " + std::to_string(counts.locks) + " locks");
+}
+
+template <typename Calls>
+void count(host::HeapLockCounts& total, Calls&& calls) {
+    add(total, host::countHeapAndLockCalls(calls));
+}
+
+}  // namespace
+
+void checkRealtime(CheckContext& context) {
+    if (!host::heaplock::available()) {
+        context.warn("not checked: this build of tapestop does not interpose the heap and lock functions");
+        return;
+    }
+    host::PluginLibrary library(context.settings().pluginPath);
+    context.step("creating and starting");
+    AEffect* record = library.entry()(tableHost);
+    if (record == nullptr) throw std::runtime_error("the entry function returned null");
+    ValidationHost unused;  // the effect calls tableHost; this only closes it
+    host::Effect effect(record, unused);
+    effect.start(kSampleRateHz, kBlockFrames);
+
+    const int channels = std::max({record->numInputs, record->numOutputs, 1});
+    const Signal in = testSignal(channels, kBlockFrames, context.settings().seed);
+    Signal out = silence(channels, kBlockFrames);
+    std::vector<float*> inputs, outputs;
+    for (int c = 0; c < channels; ++c) {
+        inputs.push_back(const_cast<float*>(in[static_cast<std::size_t>(c)].data()));
+        outputs.push_back(out[static_cast<std::size_t>(c)].data());
+    }
+    std::vector<char> text(GuardedText::kBufferBytes);
+    const std::vector<float> values = parameterValues(context, 4);
+    const int blocks = context.scaled(50, 400);
+    host::HeapLockCounts processing, parameters, texts;
+    std::mt19937 random(context.settings().seed);
+    for (int block = 0; block < blocks; ++block) {
+        context.step("processReplacing, block " + std::to_string(block));
+        count(processing, [&] { effect.processReplacing(inputs.data(), outputs.data(), kBlockFrames); });
+        if (record->numParams == 0) continue;
+        const VstInt32 index = static_cast<VstInt32>(random() % static_cast<unsigned>(record->numParams));
+        const float value = values[random() % values.size()];
+        context.step("parameter " + std::to_string(index));
+        count(parameters, [&] {
+            effect.setParameter(index, value);
+            effect.getParameter(index);
+        });
+        context.step("texts of parameter " + std::to_string(index));
+        count(texts, [&] {
+            for (VstInt32 opcode : kTextOpcodes) effect.dispatch(opcode, index, 0, text.data());
+        });
+    }
+    context.step("effect, vendor, product and program names");
+    count(texts, [&] {
+        for (VstInt32 opcode : kNameOpcodes) effect.dispatch(opcode, 0, 0, text.data());
+    });
+    judge(context, processing, "during processReplacing");
+    judge(context, parameters, "during setParameter and getParameter");
+    judge(context, texts, "during the text opcodes");
+    if (context.result() == Result::kPass)
+        context.note(std::to_string(blocks) + " blocks with parameter changes and texts between them: no heap call, no lock");
+}
+
+}  // namespace tapestop::validate
