@@ -30,35 +30,6 @@ Signal inputFor(const Instance& instance, std::size_t frames, std::uint32_t seed
     return testSignal(std::max(instance.inputs(), 1), frames, seed);
 }
 
-// Sets every parameter to a value drawn from the random source; one in four
-// is an end of the range, so that switches switch.
-void randomParameters(Instance& instance, std::mt19937& random) {
-    std::uniform_real_distribution<float> value(0.0f, 1.0f);
-    for (VstInt32 i = 0; i < instance.parameters(); ++i) {
-        const unsigned pick = random() % 8;
-        instance.effect().setParameter(i, pick < 2 ? static_cast<float>(pick) : value(random));
-    }
-}
-
-// The output of a fresh instance, parameters set from the seed, in blocks of 512.
-Signal freshOutput(const host::PluginLibrary& library, ValidationHost& host, const Signal& in, std::uint32_t seed,
-                   bool inPlace = false) {
-    Instance instance(library, host);
-    std::mt19937 random(seed);
-    randomParameters(instance, random);
-    instance.start(kSampleRateHz, kBlockFrames);
-    return processInBlocks(instance, in, kBlockFrames, nullptr, inPlace);
-}
-
-std::string firstDifference(const Signal& a, const Signal& b) {
-    for (std::size_t channel = 0; channel < a.size(); ++channel)
-        for (std::size_t frame = 0; frame < a[channel].size(); ++frame)
-            if (std::memcmp(&a[channel][frame], &b[channel][frame], sizeof(float)) != 0)
-                return "output " + std::to_string(channel) + ", frame " + std::to_string(frame) + " (" +
-                       std::to_string(a[channel][frame]) + " against " + std::to_string(b[channel][frame]) + ")";
-    return "";
-}
-
 }  // namespace
 
 void checkBlockSizes(CheckContext& context) {

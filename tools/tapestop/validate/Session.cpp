@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <random>
 
@@ -115,6 +116,34 @@ Signal processInBlocks(Instance& instance, const Signal& in, std::size_t blockFr
         streamer.process(in, out, offset, std::min(blockFrames, frames - offset), inPlace);
     if (findings != nullptr) *findings = streamer.findings();
     return out;
+}
+
+void randomParameters(Instance& instance, std::mt19937& random) {
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    for (VstInt32 i = 0; i < instance.parameters(); ++i) {
+        const unsigned pick = random() % 8;
+        instance.effect().setParameter(i, pick < 2 ? static_cast<float>(pick) : value(random));
+    }
+}
+
+Signal freshOutput(const host::PluginLibrary& library, ValidationHost& host, const Signal& in, std::uint32_t seed,
+                   bool inPlace) {
+    constexpr float kSampleRateHz = 48000.0f;
+    constexpr std::size_t kBlockFrames = 512;
+    Instance instance(library, host);
+    std::mt19937 random(seed);
+    randomParameters(instance, random);
+    instance.start(kSampleRateHz, kBlockFrames);
+    return processInBlocks(instance, in, kBlockFrames, nullptr, inPlace);
+}
+
+std::string firstDifference(const Signal& a, const Signal& b) {
+    for (std::size_t channel = 0; channel < a.size(); ++channel)
+        for (std::size_t frame = 0; frame < a[channel].size(); ++frame)
+            if (std::memcmp(&a[channel][frame], &b[channel][frame], sizeof(float)) != 0)
+                return "output " + std::to_string(channel) + ", frame " + std::to_string(frame) + " (" +
+                       std::to_string(a[channel][frame]) + " against " + std::to_string(b[channel][frame]) + ")";
+    return "";
 }
 
 GuardedText readGuardedText(host::Effect& effect, VstInt32 opcode, VstInt32 index) {

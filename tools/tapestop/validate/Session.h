@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,19 @@ private:
 // The whole signal through an effect in blocks of blockFrames.
 Signal processInBlocks(Instance& instance, const Signal& in, std::size_t blockFrames, StreamFindings* findings = nullptr,
                        bool inPlace = false);
+
+// Sets every parameter to a value drawn from the random source; one in four
+// is an end of the range, so that switches switch.
+void randomParameters(Instance& instance, std::mt19937& random);
+
+// The output of a fresh instance, its parameters set from the seed, started at
+// 48 kHz and processed in blocks of 512.
+Signal freshOutput(const host::PluginLibrary& library, ValidationHost& host, const Signal& in, std::uint32_t seed,
+                   bool inPlace = false);
+
+// Where two outputs first differ bit for bit ("output 1, frame 20 (...)"), or
+// empty when they are the same.
+std::string firstDifference(const Signal& a, const Signal& b);
 
 // A text read as a strict host reads it: into a buffer filled with a
 // sentinel byte and placed against an inaccessible page.

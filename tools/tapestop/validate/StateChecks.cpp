@@ -37,11 +37,11 @@ Signal outputAfterStart(Instance& instance, const Signal& in) {
 
 void roundTrip(CheckContext& context, const host::PluginLibrary& library, ValidationHost& host, VstInt32 kind) {
     const std::string name = kind == kBankChunk ? "bank chunk" : "program chunk";
+    const std::uint32_t seed = context.settings().seed;
     context.step("reading the " + name);
     Instance source(library, host);
-    std::mt19937 random(context.settings().seed);
-    std::uniform_real_distribution<float> value(0.0f, 1.0f);
-    for (VstInt32 i = 0; i < source.parameters(); ++i) source.effect().setParameter(i, value(random));
+    std::mt19937 random(seed);
+    randomParameters(source, random);
     std::vector<unsigned char> chunk = chunkOf(source, kind);
     if (chunk.empty()) {
         context.warn("effGetChunk gives no " + name + " although the plug-in keeps its state in chunks");
@@ -55,12 +55,14 @@ void roundTrip(CheckContext& context, const host::PluginLibrary& library, Valida
         return;
     }
     context.step("comparing output after the " + name);
-    const Signal in = testSignal(std::max(source.inputs(), 1), kCompareFrames, context.settings().seed);
-    const Signal expected = outputAfterStart(source, in);
-    if (outputAfterStart(restored, in) != expected)
-        context.failFrom(kMaxStrictness, "the " + name + " restored on a fresh instance gives different output");
-    else
+    const Signal in = testSignal(std::max(source.inputs(), 1), kCompareFrames, seed);
+    const std::string difference = firstDifference(outputAfterStart(source, in), outputAfterStart(restored, in));
+    if (difference.empty())
         context.note(name + " of " + std::to_string(chunk.size()) + " bytes round trip: same parameters and output");
+    else if (!firstDifference(freshOutput(library, host, in, seed), freshOutput(library, host, in, seed)).empty())
+        context.note(name + " round trip: same parameters; output differs from run to run, so it was not compared");
+    else
+        context.fail("the " + name + " restored on a fresh instance gives different output, first at " + difference);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "ChildProcess.h"
+#include "Checks.h"
 #include "Info.h"
 #include "Options.h"
 #include "PluginHost.h"
@@ -58,25 +59,33 @@ void copyInto(char* target, std::size_t size, const std::string& text) {
     std::snprintf(target, size, "%s", text.c_str());
 }
 
+void readIdentity(const Settings& settings, IdentityRecord& record) {
+    host::PluginLibrary library(settings.pluginPath);
+    ValidationHost host;
+    Instance instance(library, host);
+    host::Effect& effect = instance.effect();
+    copyInto(record.name, sizeof record.name, effect.effectName());
+    copyInto(record.vendor, sizeof record.vendor, effect.vendorString());
+    copyInto(record.product, sizeof record.product, effect.productString());
+    copyInto(record.uniqueId, sizeof record.uniqueId, host::fourCharText(instance.record().uniqueID));
+    record.version = instance.record().version;
+    record.inputs = instance.inputs();
+    record.outputs = instance.outputs();
+    record.parameters = instance.parameters();
+    record.programs = instance.record().numPrograms;
+    record.known = true;
+}
+
 Identity identify(const Settings& settings) {
     host::ChildProcess child(
         [&](host::ChildContext& context) {
             keepStdoutForTheReport();
             auto& record = *static_cast<IdentityRecord*>(context.shared());
-            host::PluginLibrary library(settings.pluginPath);
-            ValidationHost host;
-            Instance instance(library, host);
-            host::Effect& effect = instance.effect();
-            copyInto(record.name, sizeof record.name, effect.effectName());
-            copyInto(record.vendor, sizeof record.vendor, effect.vendorString());
-            copyInto(record.product, sizeof record.product, effect.productString());
-            copyInto(record.uniqueId, sizeof record.uniqueId, host::fourCharText(instance.record().uniqueID));
-            record.version = instance.record().version;
-            record.inputs = instance.inputs();
-            record.outputs = instance.outputs();
-            record.parameters = instance.parameters();
-            record.programs = instance.record().numPrograms;
-            record.known = true;
+            try {
+                readIdentity(settings, record);
+            } catch (const std::exception&) {
+                return 1;  // the load check reports why
+            }
             return 0;
         },
         sizeof(IdentityRecord));
@@ -159,11 +168,20 @@ int Report::count(Result result) const {
 
 Report validate(const Options& options) {
     Report report{options.settings, identify(options.settings), {}};
+    bool loads = true;
     for (const Check& check : allChecks()) {
         if (host::InterruptWatch::pendingSignal() != 0) break;
-        report.checks.push_back(selected(options, check) ? runIsolated(options.settings, check)
-                                                         : CheckReport{check.name, check.strictness, Result::kSkip,
-                                                                       "", 0.0});
+        CheckReport skipped{check.name, check.strictness, Result::kSkip, "", 0.0};
+        if (!selected(options, check)) {
+            report.checks.push_back(skipped);
+        } else if (!loads) {
+            // Every other check would fail the same way; the load check says why.
+            skipped.detail = "not run: the plug-in does not load";
+            report.checks.push_back(skipped);
+        } else {
+            report.checks.push_back(runIsolated(options.settings, check));
+            loads = !(check.run == checkLoad && report.checks.back().result == Result::kFail);
+        }
     }
     return report;
 }
