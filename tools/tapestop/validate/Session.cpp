@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cstdio>
 #include <random>
+#include <stdexcept>
 
 namespace tapestop::validate {
 
@@ -34,11 +35,15 @@ Instance::Instance(const host::PluginLibrary& library, ValidationHost& host)
       effect_(library, host),
       inputs_(effect_.record()->numInputs),
       outputs_(effect_.record()->numOutputs),
-      parameters_(effect_.record()->numParams) {}
+      parameters_(effect_.record()->numParams) {
+    effect_.dispatch(effOpen);
+}
 
 void Instance::start(float sampleRateHz, VstInt32 blockFrames) {
     host_.setStream(sampleRateHz, blockFrames);
-    effect_.start(sampleRateHz, blockFrames);
+    effect_.dispatch(effSetSampleRate, 0, 0, nullptr, sampleRateHz);
+    effect_.dispatch(effSetBlockSize, 0, blockFrames);
+    effect_.dispatch(effMainsChanged, 0, 1);
 }
 
 namespace {
@@ -73,6 +78,8 @@ Streamer::Streamer(Instance& instance, std::size_t capacityFrames, Guard guard)
       outputs_(instance.outputs(), capacityFrames, guard) {}
 
 void Streamer::process(const Signal& in, Signal& out, std::size_t offset, std::size_t frames, bool inPlace) {
+    if (in.size() < static_cast<std::size_t>(inputs_.count()) || out.size() < static_cast<std::size_t>(outputs_.count()))
+        throw std::logic_error("the validator's signal has fewer channels than the plug-in");
     float** inputs = inputs_.prepare(frames);
     float** outputs = outputs_.prepare(frames);
     const int shared = inPlace ? std::min(inputs_.count(), outputs_.count()) : 0;

@@ -32,6 +32,8 @@ public:
     void setStream(float sampleRateHz, VstInt32 blockFrames);
 };
 
+// One effect, created and opened as a host does before anything else (some
+// plug-ins make their inner object only at effOpen).
 class Instance {
 public:
     Instance(const host::PluginLibrary& library, ValidationHost& host);
@@ -40,7 +42,7 @@ public:
     int inputs() const { return inputs_; }
     int outputs() const { return outputs_; }
     int parameters() const { return parameters_; }
-    // Open, sample rate, block size, resume; the host answers the same.
+    // Sample rate, block size, resume; the host answers the same.
     void start(float sampleRateHz, VstInt32 blockFrames);
 
 private:
