@@ -69,13 +69,9 @@ void checkRealtime(CheckContext& context) {
     effect.start(kSampleRateHz, kBlockFrames);
 
     const int channels = std::max({record->numInputs, record->numOutputs, 1});
-    const Signal in = testSignal(channels, kBlockFrames, context.settings().seed);
+    Signal in = testSignal(channels, kBlockFrames, context.settings().seed);
     Signal out = silence(channels, kBlockFrames);
-    std::vector<float*> inputs, outputs;
-    for (int c = 0; c < channels; ++c) {
-        inputs.push_back(const_cast<float*>(in[static_cast<std::size_t>(c)].data()));
-        outputs.push_back(out[static_cast<std::size_t>(c)].data());
-    }
+    std::vector<float*> inputs = channelPointers(in), outputs = channelPointers(out);
     std::vector<char> text(GuardedText::kBufferBytes);
     const std::vector<float> values = parameterValues(context, 4);
     const int blocks = context.scaled(50, 400);

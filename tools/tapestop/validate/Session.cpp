@@ -25,6 +25,12 @@ Signal silence(int channels, std::size_t frames) {
     return Signal(static_cast<std::size_t>(channels), std::vector<float>(frames, 0.0f));
 }
 
+std::vector<float*> channelPointers(Signal& signal) {
+    std::vector<float*> pointers;
+    for (std::vector<float>& channel : signal) pointers.push_back(channel.data());
+    return pointers;
+}
+
 void ValidationHost::setStream(float sampleRateHz, VstInt32 blockFrames) {
     setAnswer(audioMasterGetSampleRate, static_cast<VstIntPtr>(sampleRateHz));
     setAnswer(audioMasterGetBlockSize, blockFrames);

@@ -24,6 +24,8 @@ using Signal = std::vector<std::vector<float>>;
 // with its last quarter silent, where decaying tails turn subnormal.
 Signal testSignal(int channels, std::size_t frames, std::uint32_t seed);
 Signal silence(int channels, std::size_t frames);
+// The channel pointers of a signal, as processReplacing takes them.
+std::vector<float*> channelPointers(Signal& signal);
 
 // Answers the version query, sample rate and block size; everything else 0.
 class ValidationHost : public host::Host {

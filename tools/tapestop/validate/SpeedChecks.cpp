@@ -24,24 +24,20 @@ void checkSpeed(CheckContext& context) {
     const Signal in = testSignal(std::max(instance.inputs(), 1), kBlockFrames, context.settings().seed);
     Signal out = silence(instance.outputs(), kBlockFrames);
     Streamer streamer(instance, kBlockFrames);
-    float** inputs = nullptr;
     context.step("warming up");
     for (int block = 0; block < kWarmUpBlocks; ++block) streamer.process(in, out, 0, kBlockFrames);
 
     // The measured blocks go straight to the plug-in, without the Streamer's
-    // inspection, in buffers already filled.
-    std::vector<float*> channelsIn, channelsOut;
+    // inspection, in buffers filled once.
     Signal input = in, output = out;
-    for (auto& channel : input) channelsIn.push_back(channel.data());
-    for (auto& channel : output) channelsOut.push_back(channel.data());
-    inputs = channelsIn.data();
+    std::vector<float*> inputs = channelPointers(input), outputs = channelPointers(output);
     const auto budget = std::chrono::milliseconds(context.scaled(250, 2000));
     context.step("measuring");
     long blocks = 0;
     const auto started = std::chrono::steady_clock::now();
     auto elapsed = std::chrono::steady_clock::duration::zero();
     while (elapsed < budget) {
-        instance.effect().processReplacing(inputs, channelsOut.data(), kBlockFrames);
+        instance.effect().processReplacing(inputs.data(), outputs.data(), kBlockFrames);
         ++blocks;
         elapsed = std::chrono::steady_clock::now() - started;
     }

@@ -1,6 +1,8 @@
 #include "Validate.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
