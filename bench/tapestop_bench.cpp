@@ -55,7 +55,7 @@ struct Signal {
 };
 
 host::PluginLibrary& library() {
-    static host::PluginLibrary loaded(host::builtPluginPath());
+    static host::PluginLibrary loaded(TAPESTOP_PLUGIN_PATH);
     return loaded;
 }
 

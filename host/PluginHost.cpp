@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
 namespace host {
@@ -21,6 +22,9 @@ std::unordered_map<const AEffect*, Host*>& registry() {
 // The host creating an effect on this thread: the version query and any
 // request from the effect's constructor come before the record is known.
 thread_local Host* creatingHost = nullptr;
+// What that host answered to the version query, for the message when the
+// creation fails; empty while the effect has not asked.
+thread_local std::optional<VstIntPtr> versionAnswerAtCreation;
 
 std::string describe(const std::string& path) { return "'" + path + "'"; }
 
@@ -70,9 +74,9 @@ void Host::setAnswer(VstInt32 opcode, VstIntPtr answer) {
     answers_[opcode] = answer;
 }
 
-void Host::setHandler(Handler handler) {
+void Host::setHandler(VstInt32 opcode, Handler handler) {
     std::lock_guard<std::mutex> lock(mutex_);
-    handler_ = std::move(handler);
+    handlers_[opcode] = std::move(handler);
 }
 
 void Host::setRecording(bool on) {
@@ -102,14 +106,18 @@ VstIntPtr Host::answer(const HostRequest& request) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (recording_) requests_.push_back(request);
-        if (!handler_) {
+        auto handled = handlers_.find(request.opcode);
+        if (handled != handlers_.end()) {
+            handler = handled->second;
+        } else {
             auto found = answers_.find(request.opcode);
-            return found != answers_.end() ? found->second : 0;
+            if (found != answers_.end()) return found->second;
         }
-        handler = handler_;
     }
-    return handler(request);
+    return handler ? handler(request) : fallbackAnswer(request);
 }
+
+VstIntPtr Host::fallbackAnswer(const HostRequest&) { return 0; }
 
 VstIntPtr Host::callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     Host* host = nullptr;
@@ -118,9 +126,12 @@ VstIntPtr Host::callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIn
         auto found = registry().find(effect);
         if (found != registry().end()) host = found->second;
     }
-    if (host == nullptr) host = creatingHost;
+    const bool creating = host == nullptr && creatingHost != nullptr;
+    if (creating) host = creatingHost;
     if (host == nullptr) return 0;  // a request from an effect no host here knows
-    return host->answer(HostRequest{effect, opcode, index, value, ptr, opt});
+    const VstIntPtr answer = host->answer(HostRequest{effect, opcode, index, value, ptr, opt});
+    if (creating && opcode == audioMasterVersion) versionAnswerAtCreation = answer;
+    return answer;
 }
 
 void Host::attach(AEffect* effect) {
@@ -137,15 +148,28 @@ void Host::detach(AEffect* effect) {
 
 namespace {
 
+std::string describeVersionAnswer(const std::optional<VstIntPtr>& answer) {
+    if (!answer) return "it did not ask for the host's version";
+    return "the host answered " + std::to_string(*answer) + " to its version query";
+}
+
 AEffect* createWith(const PluginLibrary& library, Host& host) {
-    Host* previous = creatingHost;
+    Host* previousHost = creatingHost;
+    const std::optional<VstIntPtr> previousAnswer = versionAnswerAtCreation;
     creatingHost = &host;
+    versionAnswerAtCreation.reset();
     AEffect* record = library.entry()(&Host::callback);
-    creatingHost = previous;
+    const std::optional<VstIntPtr> versionAnswer = versionAnswerAtCreation;
+    creatingHost = previousHost;
+    versionAnswerAtCreation = previousAnswer;
     if (record == nullptr)
-        throw HostError("plug-in " + describe(library.path()) + " refused to create an effect (its entry function returned null)");
+        throw HostError("plug-in " + describe(library.path()) +
+                        " refused to create an effect (its entry function returned null; " +
+                        describeVersionAnswer(versionAnswer) + ")");
     if (record->magic != kEffectMagic)
-        throw HostError("plug-in " + describe(library.path()) + " returned a record that is not a VST effect (bad magic)");
+        throw HostError("plug-in " + describe(library.path()) +
+                        " returned a record that is not a VST effect (no magic number 'VstP'; " +
+                        describeVersionAnswer(versionAnswer) + ")");
     return record;
 }
 
@@ -184,9 +208,13 @@ void Effect::start(float sampleRateHz, VstInt32 blockSizeFrames) {
     dispatch(effSetSampleRate, 0, 0, nullptr, sampleRateHz);
     dispatch(effSetBlockSize, 0, blockSizeFrames);
     dispatch(effMainsChanged, 0, 1);
+    dispatch(effStartProcess);
 }
 
-void Effect::stop() { dispatch(effMainsChanged, 0, 0); }
+void Effect::stop() {
+    dispatch(effStopProcess);
+    dispatch(effMainsChanged, 0, 0);
+}
 
 VstIntPtr Effect::close() {
     AEffect* record = record_;
@@ -210,8 +238,6 @@ std::string Effect::parameterDisplay(VstInt32 index) { return text(effGetParamDi
 std::string Effect::effectName() { return text(effGetEffectName, 0, kVstMaxEffectNameLen); }
 std::string Effect::vendorString() { return text(effGetVendorString, 0, kVstMaxVendorStrLen); }
 std::string Effect::productString() { return text(effGetProductString, 0, kVstMaxProductStrLen); }
-
-std::string builtPluginPath() { return TAPESTOP_PLUGIN_PATH; }
 
 std::string fourCharText(VstInt32 code) {
     const auto bits = static_cast<std::uint32_t>(code);

@@ -58,8 +58,9 @@ private:
 
 // The host side of the callback: records every request and answers it.
 // By default it answers the version query with 2400 and everything else
-// with 0; setAnswer and setHandler change that. Thread-safe: an effect may
-// call back from any thread.
+// with 0; setAnswer and setHandler change that for one opcode each, and a
+// derived host changes the default through fallbackAnswer. Thread-safe: an
+// effect may call back from any thread.
 class Host {
 public:
     using Handler = std::function<VstIntPtr(const HostRequest&)>;
@@ -72,8 +73,10 @@ public:
 
     // The answer to every later request with this opcode.
     void setAnswer(VstInt32 opcode, VstIntPtr answer);
-    // A handler that answers every request instead of the fixed answers.
-    void setHandler(Handler handler);
+    // A handler that answers every later request with this opcode; it takes
+    // precedence over setAnswer's answer for that opcode, and every other
+    // opcode keeps its answer. Handlers run outside the host's lock.
+    void setHandler(VstInt32 opcode, Handler handler);
     // Recording can be switched off where requests come by the million.
     void setRecording(bool on);
 
@@ -88,7 +91,11 @@ public:
                               float opt);
 
 protected:
+    // Records the request, then answers with its opcode's handler, else its
+    // fixed answer, else fallbackAnswer.
     virtual VstIntPtr answer(const HostRequest& request);
+    // The answer to an opcode nothing was set for; 0 here.
+    virtual VstIntPtr fallbackAnswer(const HostRequest& request);
 
 private:
     friend class Effect;
@@ -97,7 +104,7 @@ private:
 
     mutable std::mutex mutex_;
     std::map<VstInt32, VstIntPtr> answers_;
-    Handler handler_;
+    std::map<VstInt32, Handler> handlers_;
     bool recording_ = true;
     std::vector<HostRequest> requests_;
 };
@@ -107,7 +114,8 @@ private:
 class Effect {
 public:
     // Throws HostError when the entry function yields null or a record that
-    // is not an effect's.
+    // is not an effect's; the message says what the host answered to the
+    // version query while the effect was being created.
     Effect(const PluginLibrary& library, Host& host);
     // Wraps a record made elsewhere; the effect is still closed on destruction.
     Effect(AEffect* record, Host& host);
@@ -126,9 +134,10 @@ public:
     // Stereo convenience: one channel pointer each way per side.
     void processStereo(const float* inL, const float* inR, float* outL, float* outR, VstInt32 sampleFrames);
 
-    // The usual start of a host: open, sample rate, block size, resume.
+    // The start of a host, in its order: open, sample rate, block size,
+    // resume (mains on), start process. The effect is then ready to process.
     void start(float sampleRateHz, VstInt32 blockSizeFrames);
-    // Suspends (mains off).
+    // The matching end: stop process, suspend (mains off). start() may follow.
     void stop();
     // effClose; answers what the record answered. The effect is gone after it.
     VstIntPtr close();
@@ -147,9 +156,6 @@ private:
     Host& host_;
     AEffect* record_ = nullptr;
 };
-
-// The plug-in this build made, as an absolute path (set at build time).
-std::string builtPluginPath();
 
 // A four-character code as text, e.g. 'tkqz'.
 std::string fourCharText(VstInt32 code);

@@ -1,21 +1,23 @@
 // Test support: the built tape-stop plug-in, loaded once per test program
-// as a host loads it, and a stereo signal driven through it block by block.
+// as a host loads it, stereo test signals, and a fixture that drives a fresh
+// effect through the host library's block processing.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
+#include "BlockProcessor.h"
 #include "PluginHost.h"
 
 namespace testing_support {
 
 inline host::PluginLibrary& tapeStopLibrary() {
-    static host::PluginLibrary library(host::builtPluginPath());
+    static host::PluginLibrary library(TAPESTOP_PLUGIN_PATH);
     return library;
 }
 
@@ -24,18 +26,37 @@ struct Stereo {
     std::vector<float> right;
 
     explicit Stereo(std::size_t frames = 0, float value = 0.0f) : left(frames, value), right(frames, value) {}
+    // The first two channels of a processed signal.
+    explicit Stereo(host::Signal channels) : left(std::move(channels.at(0))), right(std::move(channels.at(1))) {}
     std::size_t frames() const { return left.size(); }
+    host::Signal signal() const { return {left, right}; }
 };
+
+// Uniform noise in [-amplitude, amplitude], the same for the same seed.
+inline Stereo noise(std::size_t frames, std::uint32_t seed, float amplitude = 1.0f) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> sample(-amplitude, amplitude);
+    Stereo signal(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        signal.left[i] = sample(random);
+        signal.right[i] = sample(random);
+    }
+    return signal;
+}
 
 // A fresh tape-stop effect with a recording host, started like a host does.
 class TapeStop : public ::testing::Test {
 protected:
-    void SetUp() override {
-        effect = std::make_unique<host::Effect>(tapeStopLibrary(), hostSide);
-        effect->start(44100.0f, 512);
-    }
+    void SetUp() override { restart(); }
     void TearDown() override {
         if (effect && effect->isOpen()) effect->close();
+    }
+
+    // Closes the effect and starts a new one.
+    void restart() {
+        if (effect && effect->isOpen()) effect->close();
+        effect = std::make_unique<host::Effect>(tapeStopLibrary(), hostSide);
+        effect->start(kSampleRateHz, kStartBlockFrames);
     }
 
     // Processes frames [first, first + count) of input into output.
@@ -44,23 +65,16 @@ protected:
                               output.right.data() + first, static_cast<VstInt32>(count));
     }
 
-    // Processes the whole input in blocks of blockFrames; before each frame
-    // listed in changes, the change is applied (blocks are split there).
-    using Change = std::pair<std::size_t, std::function<void(host::Effect&)>>;
-    Stereo render(const Stereo& input, std::size_t blockFrames, const std::vector<Change>& changes = {}) {
-        Stereo output(input.frames(), -7.0f);
-        std::size_t frame = 0;
-        std::size_t next = 0;
-        while (frame < input.frames()) {
-            while (next < changes.size() && changes[next].first == frame) changes[next++].second(*effect);
-            std::size_t end = std::min(input.frames(), frame + blockFrames);
-            if (next < changes.size()) end = std::min(end, changes[next].first);
-            process(input, output, frame, end - frame);
-            frame = end;
-        }
-        return output;
+    // Processes the whole input in blocks of at most blockFrames, each
+    // parameter change landing on its frame.
+    Stereo render(const Stereo& input, std::size_t blockFrames,
+                  std::vector<host::ParameterChange> changes = {}) {
+        return Stereo(host::processSignal(*effect, input.signal(), static_cast<VstInt32>(blockFrames),
+                                          {std::move(changes), {}}));
     }
 
+    static constexpr float kSampleRateHz = 44100.0f;
+    static constexpr VstInt32 kStartBlockFrames = 512;
     host::Host hostSide;
     std::unique_ptr<host::Effect> effect;
 };

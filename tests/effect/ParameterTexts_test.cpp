@@ -79,7 +79,7 @@ protected:
         EXPECT_TRUE(holds(reply.bytes, expected, kParameterTextBytes)) << "index " << index;
     }
 
-    host::PluginLibrary library{host::builtPluginPath()};
+    host::PluginLibrary library{TAPESTOP_PLUGIN_PATH};
     host::Host host;
     host::Effect effect{library, host};
 };
@@ -122,8 +122,8 @@ TEST_F(ParameterTexts, DisplaysAfterConstruction) {
 TEST_F(ParameterTexts, EveryDisplayFirstAsksForTimeInformation) {
     Buffer* pending = nullptr;
     bool bufferUntouchedAtRequest = false;
-    host.setHandler([&](const host::HostRequest& request) -> VstIntPtr {
-        if (request.opcode == kHostGetTime && pending != nullptr) bufferUntouchedAtRequest = untouched(*pending);
+    host.setHandler(kHostGetTime, [&](const host::HostRequest&) -> VstIntPtr {
+        if (pending != nullptr) bufferUntouchedAtRequest = untouched(*pending);
         return 0;
     });
     std::vector<VstInt32> indices = {kTrigger, kSpeed, kMix};

@@ -10,6 +10,7 @@
 namespace {
 
 using testing_support::bitsOf;
+using testing_support::noise;
 using testing_support::Stereo;
 using testing_support::TapeStop;
 
@@ -29,19 +30,8 @@ Stereo rampAndOne(std::size_t frames) {
     return signal;
 }
 
-Stereo noise(std::size_t frames, unsigned seed) {
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-    Stereo signal(frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        signal.left[i] = sample(random);
-        signal.right[i] = sample(random);
-    }
-    return signal;
-}
-
-void engage(host::Effect& e) { e.setParameter(kTrigger, 1.0f); }
-void release(host::Effect& e) { e.setParameter(kTrigger, 0.0f); }
+host::ParameterChange engage(std::int64_t frame) { return {frame, kTrigger, 1.0f}; }
+host::ParameterChange release(std::int64_t frame) { return {frame, kTrigger, 0.0f}; }
 
 // How long the tape takes to stop, counted from the rising edge (frame 0).
 struct StopLength {
@@ -128,9 +118,7 @@ TEST_F(Processing, TriggerEngagesAtOneAndOnlyRisingEdgesRestart) {
     const Stereo input = rampAndOne(3000);
     effect->setParameter(kSpeed, 1.0f);
     const Stereo output = render(input, kBlockFrames,
-                                 {{0, [](host::Effect& e) { e.setParameter(kTrigger, 0.999f); }},
-                                  {1000, [](host::Effect& e) { e.setParameter(kTrigger, 1.0f); }},
-                                  {2000, [](host::Effect& e) { e.setParameter(kTrigger, 2.0f); }}});
+                                 {{0, kTrigger, 0.999f}, {1000, kTrigger, 1.0f}, {2000, kTrigger, 2.0f}});
     for (std::size_t i = 0; i < 1000; ++i) ASSERT_EQ(output.left[i], input.left[i]) << "frame " << i;
     // From frame 1000 the recording plays back ever slower: frame 1000 plays
     // itself and every later frame plays an earlier one.
@@ -148,7 +136,7 @@ TEST_F(Processing, ReleasePassesTheInputAtOnceWhateverTheMix) {
     for (float mix : {1.0f, 0.5f, 0.0f}) {
         effect->setParameter(kMix, mix);
         effect->setParameter(kSpeed, 1.0f);
-        const Stereo output = render(input, kBlockFrames, {{0, engage}, {4000, release}});
+        const Stereo output = render(input, kBlockFrames, {engage(0), release(4000)});
         for (std::size_t i = 4000; i < input.frames(); ++i) {
             ASSERT_EQ(bitsOf(output.left[i]), bitsOf(input.left[i])) << "mix " << mix << " frame " << i;
             ASSERT_EQ(bitsOf(output.right[i]), bitsOf(input.right[i])) << "mix " << mix << " frame " << i;
@@ -162,7 +150,7 @@ TEST_F(Processing, RetriggerRestartsAtTheFirstSlot) {
     Stereo input(12000, 1.0f);
     for (std::size_t i = 0; i < input.frames(); ++i) input.left[i] = i < 6000 ? -1.0f - static_cast<float>(i) : static_cast<float>(i);
     effect->setParameter(kSpeed, 0.5f);
-    const Stereo output = render(input, 700, {{0, engage}, {5000, release}, {6000, engage}});
+    const Stereo output = render(input, 700, {engage(0), release(5000), engage(6000)});
     EXPECT_EQ(output.left[6000], 6000.0f);
     for (std::size_t i = 6000; i < input.frames(); ++i) {
         // Wet samples are the recorded ones scaled by the gain (right output).
@@ -177,7 +165,7 @@ TEST_F(Processing, MixZeroIsTheDryInput) {
     const Stereo input = noise(12000, 3);
     effect->setParameter(kMix, 0.0f);
     effect->setParameter(kSpeed, 1.0f);
-    const Stereo output = render(input, kBlockFrames, {{100, engage}, {9000, release}, {10000, engage}});
+    const Stereo output = render(input, kBlockFrames, {engage(100), release(9000), engage(10000)});
     for (std::size_t i = 0; i < input.frames(); ++i) {
         ASSERT_EQ(bitsOf(output.left[i]), bitsOf(input.left[i])) << "frame " << i;
         ASSERT_EQ(bitsOf(output.right[i]), bitsOf(input.right[i])) << "frame " << i;
@@ -191,7 +179,7 @@ TEST_F(Processing, AfterStandstillTheOutputIsTheDryShare) {
     for (float mix : {0.0f, 0.25f, 0.7f, 1.0f}) {
         effect->setParameter(kMix, mix);
         effect->setParameter(kSpeed, 1.0f);
-        const Stereo output = render(input, kBlockFrames, {{0, release}, {1, engage}});
+        const Stereo output = render(input, kBlockFrames, {release(0), engage(1)});
         for (std::size_t i = 1 + kSilentFromFrame; i < input.frames(); ++i) {
             const float dry = 1.0f - mix;
             ASSERT_EQ(output.left[i], dry * input.left[i] + mix * 0.0f) << "mix " << mix << " frame " << i;
@@ -217,26 +205,19 @@ TEST_F(Processing, BlendWeighsWetAgainstDry) {
 // output is that of one long block.
 TEST_F(Processing, BlockSizesDoNotChangeTheOutput) {
     const Stereo input = noise(20000, 6);
-    const std::vector<Change> schedule = {{500, engage},
-                                          {500, [](host::Effect& e) { e.setParameter(kSpeed, 0.5f); }},
-                                          {9000, [](host::Effect& e) { e.setParameter(kMix, 0.6f); }},
-                                          {11000, release},
-                                          {12345, engage}};
+    const std::vector<host::ParameterChange> schedule = {
+        engage(500), {500, kSpeed, 0.5f}, {9000, kMix, 0.6f}, release(11000), engage(12345)};
     const Stereo reference = render(input, input.frames(), schedule);
     for (std::size_t blockFrames : {1, 2, 3, 7, 64, 511, 4096}) {
-        effect->close();
-        effect = std::make_unique<host::Effect>(testing_support::tapeStopLibrary(), hostSide);
+        restart();
         Stereo output(input.frames(), -7.0f);
-        std::size_t frame = 0;
-        std::size_t next = 0;
-        while (frame < input.frames()) {
-            while (next < schedule.size() && schedule[next].first == frame) schedule[next++].second(*effect);
+        host::BlockProcessor blocks(*effect, 2, 2, static_cast<VstInt32>(blockFrames), {schedule, {}});
+        for (std::size_t frame = 0; frame < input.frames(); frame += blockFrames) {
             effect->processStereo(input.left.data(), input.right.data(), output.left.data(), output.right.data(), 0);
             effect->processStereo(input.left.data(), input.right.data(), output.left.data(), output.right.data(), -5);
-            std::size_t end = std::min(input.frames(), frame + blockFrames);
-            if (next < schedule.size()) end = std::min(end, schedule[next].first);
-            process(input, output, frame, end - frame);
-            frame = end;
+            const float* in[] = {input.left.data() + frame, input.right.data() + frame};
+            float* out[] = {output.left.data() + frame, output.right.data() + frame};
+            blocks.process(in, out, static_cast<std::int64_t>(std::min(blockFrames, input.frames() - frame)));
         }
         for (std::size_t i = 0; i < input.frames(); ++i) {
             ASSERT_EQ(bitsOf(output.left[i]), bitsOf(reference.left[i])) << "block " << blockFrames << " frame " << i;
@@ -265,20 +246,15 @@ TEST_F(Processing, InPlaceBuffersGiveTheWetSignal) {
     const Stereo input = noise(4000, 8);
     effect->setParameter(kSpeed, 1.0f);
     effect->setParameter(kMix, 1.0f);
-    const Stereo wet = render(input, kBlockFrames, {{0, engage}, {3000, release}});
+    const Stereo wet = render(input, kBlockFrames, {engage(0), release(3000)});
 
-    effect->close();
-    effect = std::make_unique<host::Effect>(testing_support::tapeStopLibrary(), hostSide);
+    restart();
     effect->setParameter(kSpeed, 1.0f);
     effect->setParameter(kMix, 0.4f);
     Stereo buffer = input;
-    effect->setParameter(kTrigger, 1.0f);
-    for (std::size_t frame = 0; frame < buffer.frames(); frame += kBlockFrames) {
-        if (frame == 3072) effect->setParameter(kTrigger, 0.0f);
-        const auto count = static_cast<VstInt32>(std::min(kBlockFrames, buffer.frames() - frame));
-        effect->processStereo(buffer.left.data() + frame, buffer.right.data() + frame, buffer.left.data() + frame,
-                              buffer.right.data() + frame, count);
-    }
+    float* channels[] = {buffer.left.data(), buffer.right.data()};
+    host::BlockProcessor(*effect, 2, 2, static_cast<VstInt32>(kBlockFrames), {{engage(0), release(3072)}, {}})
+        .process(channels, channels, static_cast<std::int64_t>(buffer.frames()));
     const float mix = 0.4f;
     for (std::size_t i = 0; i < 3000; ++i) {
         const float w = wet.left[i];
@@ -293,9 +269,7 @@ TEST_F(Processing, NotANumberTriggerIsNoRisingEdge) {
     const Stereo input = noise(5000, 9);
     effect->setParameter(kSpeed, 1.0f);  // silent from frame 3773
     const Stereo output = render(input, kBlockFrames,
-                                 {{0, engage},
-                                  {4000, [](host::Effect& e) { e.setParameter(kTrigger, std::nanf("")); }},
-                                  {4001, engage}});
+                                 {engage(0), {4000, kTrigger, std::nanf("")}, engage(4001)});
     EXPECT_EQ(bitsOf(output.left[4000]), bitsOf(input.left[4000]));
     // Still stopped: with Mix 1 the output is silence, not a restart.
     for (std::size_t i = 4001; i < input.frames(); ++i) ASSERT_EQ(output.left[i], 0.0f) << "frame " << i;
@@ -311,8 +285,7 @@ TEST_F(Processing, AnyStoredSpeedKeepsPlaybackInsideTheBuffers) {
     const float speeds[] = {-0.5f, -1.0f, -1e30f, -std::numeric_limits<float>::infinity(), 1.5f, 1e30f,
                             std::numeric_limits<float>::infinity(), std::nanf("")};
     for (float speed : speeds) {
-        effect->close();
-        effect = std::make_unique<host::Effect>(testing_support::tapeStopLibrary(), hostSide);
+        restart();
         effect->setParameter(kSpeed, speed);
         effect->setParameter(kTrigger, 1.0f);
         const Stereo output = render(input, 8192);

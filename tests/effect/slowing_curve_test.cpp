@@ -103,7 +103,7 @@ class StopThroughThePlugin : public testing::TestWithParam<StopCourse> {};
 TEST_P(StopThroughThePlugin, MatchesTheModelThatCallsPowfInEveryFrame) {
     const StopCourse& course = GetParam();
     const std::int32_t frames = std::max(course.firstSilentFrame, kCurveFlatFromFrames) + kPastStandstillFrames;
-    host::PluginLibrary library(host::builtPluginPath());
+    host::PluginLibrary library(TAPESTOP_PLUGIN_PATH);
     host::Host host;
     host::Effect effect(library, host);
     effect.start(44100.0f, kBlockFrames);

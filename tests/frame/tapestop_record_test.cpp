@@ -18,7 +18,7 @@ constexpr VstInt32 kBlockFrames = 256;
 
 class TapeStopFrame : public ::testing::Test {
 protected:
-    host::PluginLibrary library{host::builtPluginPath()};
+    host::PluginLibrary library{TAPESTOP_PLUGIN_PATH};
     host::Host hostSide;
     host::Effect effect{library, hostSide};
 };

@@ -29,7 +29,7 @@ TEST(Concurrency, ParametersAndTextsOnOneThreadWhileAnotherProcesses) {
     // the parameter side is done, so the two always overlap.
     const int minBlocks = proof::repetitions(2000, 200);
     const int parameterRounds = proof::repetitions(20000, 2000);
-    host::PluginLibrary library(host::builtPluginPath());
+    host::PluginLibrary library(TAPESTOP_PLUGIN_PATH);
     host::Host host;
     host.setRecording(false);
     host::Effect effect(library, host);

@@ -55,7 +55,7 @@ protected:
     void SetUp() override {
 if (!host::heaplock::available()) GTEST_SKIP() << "the sanitizer runtime owns the heap and lock functions";
     }
-    host::PluginLibrary library{host::builtPluginPath()};
+    host::PluginLibrary library{TAPESTOP_PLUGIN_PATH};
 };
 
 TEST_F(Realtime, TheCountersSeeWhatTheyCount) {

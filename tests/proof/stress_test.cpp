@@ -116,7 +116,7 @@ std::size_t scheduleFrames() {
 class Stress : public testing::Test {
 protected:
     Stress() { host.setRecording(false); }
-    host::PluginLibrary library{host::builtPluginPath()};
+    host::PluginLibrary library{TAPESTOP_PLUGIN_PATH};
     host::Host host;
 };
 

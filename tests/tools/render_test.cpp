@@ -45,7 +45,7 @@ TEST(Render, MatchesTheHostLibraryBitForBit) {
     ASSERT_EQ(rendered.run.exitCode, 0) << rendered.run.err;
     // Reference: one block from each change to the next, another split than the tool's.
     const std::vector<float> expected = tooltest::referenceRender(
-        host::builtPluginPath(), input, kFrames, {{0, kSpeed, 0.3f}, {0, kMix, 0.75f}},
+        TAPESTOP_PLUGIN_PATH, input, kFrames, {{0, kSpeed, 0.3f}, {0, kMix, 0.75f}},
         {{1000, kTrigger, 1.0f}, {2400, kSpeed, 0.05f}, {144000, kTrigger, 0.0f}, {150000, kTrigger, 1.0f},
          {150000, kMix, 1.0f}});
     EXPECT_EQ(rendered.audio.channels, 2);
@@ -66,7 +66,7 @@ TEST(Render, AnEventLandsOnItsFrameWhateverTheBlockSize) {
     const Audio input = tooltest::testSignal(30000, 2, kSampleRateHz);
     for (const Row& row : rows) {
         const std::vector<float> expected =
-            tooltest::referenceRender(host::builtPluginPath(), input, 30000, {}, {{row.frame, kTrigger, 1.0f}});
+            tooltest::referenceRender(TAPESTOP_PLUGIN_PATH, input, 30000, {}, {{row.frame, kTrigger, 1.0f}});
         for (const char* block : {"1", "7", "512", "4096"}) {
             SCOPED_TRACE(std::string(row.time) + " with blocks of " + block);
             tooltest::TempDir dir;
@@ -91,7 +91,7 @@ TEST(Render, MonoComesBackMonoProcessedOnBothChannels) {
     const Rendered rendered = renderThroughTool(dir, mono, {"--stop", "5000", "--release", "55000"});
     ASSERT_EQ(rendered.run.exitCode, 0) << rendered.run.err;
     const std::vector<float> both = tooltest::referenceRender(
-        host::builtPluginPath(), stereo, 60000, {}, {{5000, kTrigger, 1.0f}, {55000, kTrigger, 0.0f}});
+        TAPESTOP_PLUGIN_PATH, stereo, 60000, {}, {{5000, kTrigger, 1.0f}, {55000, kTrigger, 0.0f}});
     std::vector<float> expected;
     for (std::size_t i = 0; i < both.size(); i += 2) expected.push_back(both[i]);
     EXPECT_EQ(rendered.audio.channels, 1);

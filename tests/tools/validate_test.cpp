@@ -131,7 +131,7 @@ TEST(Validator, TheCleanControlPassesAtEveryStrictness) {
 }
 
 TEST(Validator, OurPluginsPassAtStrictness10) {
-    for (const std::string& plugin : {host::builtPluginPath(), std::string(TAPESTOP_BUILD_DIR) + "/stereogain.so"}) {
+    for (const std::string& plugin : {std::string(TAPESTOP_PLUGIN_PATH), std::string(TAPESTOP_BUILD_DIR) + "/stereogain.so"}) {
         const Validation validation = validate(plugin, 10);
         EXPECT_EQ(validation.exitCode, 0) << validation.report;
         EXPECT_TRUE(validation.passed) << plugin;

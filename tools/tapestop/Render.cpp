@@ -75,7 +75,7 @@ struct PluginSession {
     host::Effect effect;
 
     PluginSession(const std::string& path, int sampleRateHz, int blockFrames)
-        : library(path.empty() ? host::builtPluginPath() : path), host(sampleRateHz, blockFrames), effect(library, host) {}
+        : library(path.empty() ? TAPESTOP_PLUGIN_PATH : path), host(sampleRateHz, blockFrames), effect(library, host) {}
 };
 
 // What processing a chunk of the file takes.

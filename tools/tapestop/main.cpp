@@ -42,7 +42,7 @@ int runRender(const tapestop::RenderOptions& options) {
 
 int runInfo(const tapestop::InfoOptions& options) {
     const tapestop::PluginInfo info =
-        tapestop::readPluginInfo(options.pluginPath.empty() ? host::builtPluginPath() : options.pluginPath);
+        tapestop::readPluginInfo(options.pluginPath.empty() ? TAPESTOP_PLUGIN_PATH : options.pluginPath);
     std::cout << (options.json ? tapestop::formatJson(info) : tapestop::formatText(info));
     return 0;
 }

@@ -137,7 +137,8 @@ void checkFloatingPointAndLocale(CheckContext& context) {
     };
     const Stage stages[] = {{"effSetSampleRate", effSetSampleRate, 0, kSampleRateHz},
                             {"effSetBlockSize", effSetBlockSize, kBlockFrames, 0.0f},
-                            {"resume (effMainsChanged 1)", effMainsChanged, 1, 0.0f}};
+                            {"resume (effMainsChanged 1)", effMainsChanged, 1, 0.0f},
+                            {"effStartProcess", effStartProcess, 0, 0.0f}};
     for (const Stage& stage : stages) {
         context.step(stage.name);
         instance.effect().dispatch(stage.opcode, 0, stage.value, nullptr, stage.option);
@@ -147,9 +148,9 @@ void checkFloatingPointAndLocale(CheckContext& context) {
     processInBlocks(instance, testSignal(std::max(instance.inputs(), 1), 4 * kBlockFrames, context.settings().seed),
                     kBlockFrames);
     compareAndRestore(context, host, "processReplacing");
-    context.step("suspend (effMainsChanged 0)");
+    context.step("stop process and suspend");
     instance.effect().stop();
-    compareAndRestore(context, host, "suspend");
+    compareAndRestore(context, host, "stopping and suspending");
     if (context.result() == Result::kPass) context.note("MXCSR " + mxcsrText(host.mxcsr) + " and locale 'C' kept");
 }
 

@@ -123,7 +123,7 @@ void checkSuspendResume(CheckContext& context) {
                 instance.effect().dispatch(effSetSampleRate, 0, 0, nullptr, 96000.0f);
                 instance.effect().dispatch(effSetBlockSize, 0, kBlockFrames);
             }
-            instance.effect().dispatch(effMainsChanged, 0, 1);
+            instance.resume();
         }
         context.step("processing block " + std::to_string(block));
         streamer.process(in, out, block * kBlockFrames, kBlockFrames);

@@ -49,7 +49,12 @@ void Instance::start(float sampleRateHz, VstInt32 blockFrames) {
     host_.setStream(sampleRateHz, blockFrames);
     effect_.dispatch(effSetSampleRate, 0, 0, nullptr, sampleRateHz);
     effect_.dispatch(effSetBlockSize, 0, blockFrames);
+    resume();
+}
+
+void Instance::resume() {
     effect_.dispatch(effMainsChanged, 0, 1);
+    effect_.dispatch(effStartProcess);
 }
 
 namespace {

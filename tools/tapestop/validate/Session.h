@@ -44,8 +44,10 @@ public:
     int inputs() const { return inputs_; }
     int outputs() const { return outputs_; }
     int parameters() const { return parameters_; }
-    // Sample rate, block size, resume; the host answers the same.
+    // Sample rate, block size, then resume(); the host answers the same.
     void start(float sampleRateHz, VstInt32 blockFrames);
+    // Mains on and start process: ready to process again after effect().stop().
+    void resume();
 
 private:
     ValidationHost& host_;
