@@ -31,6 +31,8 @@ std::vector<float*> channelPointers(Signal& signal) {
     return pointers;
 }
 
+ValidationHost::ValidationHost() : TransportHost(48000.0, 512) { setRecording(false); }
+
 void ValidationHost::setStream(float sampleRateHz, VstInt32 blockFrames) {
     setAnswer(audioMasterGetSampleRate, static_cast<VstIntPtr>(sampleRateHz));
     setAnswer(audioMasterGetBlockSize, blockFrames);

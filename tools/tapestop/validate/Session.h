@@ -14,6 +14,7 @@
 #include "Check.h"
 #include "HostBuffers.h"
 #include "PluginHost.h"
+#include "TransportHost.h"
 
 namespace tapestop::validate {
 
@@ -27,10 +28,12 @@ Signal silence(int channels, std::size_t frames);
 // The channel pointers of a signal, as processReplacing takes them.
 std::vector<float*> channelPointers(Signal& signal);
 
-// Answers the version query, sample rate and block size; everything else 0.
-class ValidationHost : public host::Host {
+// The host library's host with a transport (time requests answered with a
+// valid record, 120 BPM in 4/4 from frame 0), not recording, answering the
+// sample rate and block size each effect was started with.
+class ValidationHost : public host::TransportHost {
 public:
-    ValidationHost() { setRecording(false); }
+    ValidationHost();
     void setStream(float sampleRateHz, VstInt32 blockFrames);
 };
 
