@@ -5,6 +5,7 @@
 // something to look at. Each fault is the few lines that break it.
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -49,6 +50,10 @@ public:
         values[kGain] = 0.5f;
         values[kTone] = 0.0f;
         table = &storage;
+#ifdef FAULT_CHATTY
+        std::printf("a plug-in that talks on stdout\n");  // no fault: the report must stay clean
+        std::fflush(stdout);
+#endif
 #ifdef FAULT_LOCALE_AT_CREATION
         std::setlocale(LC_NUMERIC, "C.UTF-8");
 #endif

@@ -5,6 +5,8 @@
 // plug-in never ends the validator.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <sstream>
@@ -24,6 +26,10 @@ d = json.load(sys.stdin)
 for c in d["checks"]:
     assert set(c) == {"name", "level", "result", "detail", "durationSeconds"}, c
     print(c["name"], c["result"], c["level"])
+for result, count in d["counts"].items():
+    assert count == sum(c["result"] == result for c in d["checks"]), (result, count)
+assert d["passed"] == (d["counts"]["fail"] == 0)
+assert d["plugin"]["path"] and d["strictness"] in range(1, 11), d
 print("passed", "true" if d["passed"] else "false", 0)
 )";
 
@@ -128,6 +134,29 @@ TEST(Validator, TheCleanControlPassesAtEveryStrictness) {
             EXPECT_EQ(result == "skip", validation.levels.at(name) > strictness) << name << " at strictness " << strictness;
         }
     }
+}
+
+TEST(Validator, WhatAPlugInPrintsOnStdoutStaysOutOfTheReport) {
+    const Validation validation = validate(pluginPath("chatty"), 3);
+    EXPECT_EQ(validation.exitCode, 0) << validation.report;
+    EXPECT_EQ(validation.report.find("talks on stdout"), std::string::npos);
+}
+
+TEST(Validator, AnInterruptKillsTheCheckAndEndsTheRun) {
+    // A hang with a long time limit, interrupted after a moment: the
+    // validator ends at once, says so, and leaves no child behind.
+    tooltest::TempDir dir;
+    const std::string command = std::string(TAPESTOP_CLI) + " validate " + pluginPath("hang_in_display") +
+                                " --only texts --time-limit 600 > " + dir.file("out") + " 2> " + dir.file("err") +
+                                " & pid=$!; sleep 1; kill -INT $pid; wait $pid; echo $? > " + dir.file("status");
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_EQ(tooltest::slurp(dir.file("status")), "1\n");
+    EXPECT_NE(tooltest::slurp(dir.file("err")).find("interrupted (SIGINT)"), std::string::npos)
+        << tooltest::slurp(dir.file("err"));
+    EXPECT_NE(std::system("pgrep -f '[v]alidate .*faulty_hang_in_display.so --only texts --time-limit 600' > /dev/null"), 0)
+        << "a child still runs";
 }
 
 TEST(Validator, OurPluginsPassAtStrictness10) {
