@@ -34,7 +34,9 @@ void CheckContext::add(Result level, const std::string& text) {
     if (level > record_.result) record_.result = level;
     if (text.empty()) return;
     const std::size_t used = std::strlen(record_.detail);
-    const std::string entry = (used == 0 ? "" : "; ") + std::string(level == Result::kPass ? "" : level == Result::kWarn ? "warning: " : "") + text;
+    const char* separator = used == 0 ? "" : "; ";
+    const char* mark = level == Result::kWarn ? "warning: " : "";  // failures need no mark: the result says it
+    const std::string entry = separator + std::string(mark) + text;
     const std::size_t room = CheckRecord::kDetailChars - 1 - used;
     const std::size_t length = std::min(entry.size(), room);
     std::memcpy(record_.detail + used, entry.data(), length);

@@ -94,8 +94,9 @@ Identity identify(const Settings& settings) {
     child.finish(settings.timeLimitSeconds);
     const auto& record = *static_cast<const IdentityRecord*>(child.shared());
     if (!record.known) return Identity{};
-    return Identity{true, record.name, record.vendor, record.product, record.uniqueId, record.version,
-                    record.inputs, record.outputs, record.parameters, record.programs};
+    const auto text = [](const auto& field) { return std::string(field, strnlen(field, sizeof field)); };
+    return Identity{true, text(record.name), text(record.vendor), text(record.product), text(record.uniqueId),
+                    record.version, record.inputs, record.outputs, record.parameters, record.programs};
 }
 
 // One check in its own child: a crash, an exit or a hang is this check's failure.
@@ -115,8 +116,12 @@ CheckReport runIsolated(const Settings& settings, const Check& check) {
         },
         sizeof(CheckRecord));
     const host::ChildOutcome outcome = child.finish(settings.timeLimitSeconds);
+    // The record lies in memory the plug-in could have scribbled on: read it
+    // within its bounds, and take an impossible result for a failure.
     const auto& record = *static_cast<const CheckRecord*>(child.shared());
-    CheckReport report{check.name, check.strictness, record.result, record.detail,
+    const Result result = record.result <= Result::kFail ? record.result : Result::kFail;
+    CheckReport report{check.name, check.strictness, result,
+                       std::string(record.detail, strnlen(record.detail, CheckRecord::kDetailChars)),
                        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()};
     if (!outcome.succeeded()) {
         report.result = Result::kFail;
