@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test bench demo install-plugin clean
+.PHONY: all deps build test bench demo install install-plugin docs clean
 
 all: build
 
@@ -37,12 +37,37 @@ demo: build
 		$(DEMO_DIR)/demo.png $(DEMO_STOP) $(DEMO_RELEASE)
 	@echo "Demo written to $(DEMO_DIR)/: demo-input.wav, demo-output.wav, demo.png"
 
-# Copies the plug-in where Linux VST hosts look for it.
+# Installs the kit and the plug-in below PREFIX (DESTDIR is put in front, for
+# staging): bin/tapestop, lib/vst/tapestop.so, the headers in include/tarvo,
+# the frame and host libraries, lib/cmake/TarvoFrame and lib/pkgconfig.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# Copies the plug-in into a folder of the user's own, by default ~/.vst.
 VST_DIR ?= $(HOME)/.vst
 install-plugin: build
 	install -d $(VST_DIR)
 	install -m 644 $(BUILD_DIR)/tapestop.so $(VST_DIR)/tapestop.so
 	@echo "Installed $(VST_DIR)/tapestop.so"
+	@if [ "$(VST_DIR)" = "$(HOME)/.vst" ]; then \
+		echo "Audacity, Carla, Qtractor and Renoise scan ~/.vst: rescan plug-ins there."; \
+		echo "Ardour does not: add ~/.vst in Preferences > Plugins > Linux VST2 path,"; \
+	else \
+		echo "Add $(VST_DIR) to your host's Linux VST path and rescan; in Ardour:"; \
+		echo "Preferences > Plugins > Linux VST2 path,"; \
+	fi
+	@echo "or run 'sudo make install', which puts the plug-in in $(PREFIX)/lib/vst, where Ardour looks by default."
+
+# The API reference of the frame, in $(BUILD_DIR)/docs/html. Any Doxygen
+# warning fails it, and so does an operation whose doc line does not say how
+# it is reached and on which thread.
+docs:
+	@scripts/install-deps.sh doxygen
+	scripts/check-operation-docs.sh frame/AudioEffect.h frame/AudioEffectX.h frame/AEffEditor.h
+	mkdir -p $(BUILD_DIR)/docs
+	TARVO_DOCS_DIR=$(BUILD_DIR)/docs doxygen docs/Doxyfile
+	@echo "API reference written to $(BUILD_DIR)/docs/html/index.html"
 
 clean:
 	rm -rf $(BUILD_DIR)

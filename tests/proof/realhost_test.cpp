@@ -5,7 +5,10 @@
 // when it could not load a plug-in, and then writes no file.
 //
 // Skipped when the scanner is not installed, unless TAPESTOP_REQUIRE_REAL_HOST
-// is set (CI sets it, after installing the package). Skipped in sanitizer
+// is set (CI sets it, after installing the package). TAPESTOP_PLUGIN_DIR
+// points it at another folder of plug-ins than the build tree, such as an
+// installed lib/vst. The scanner runs without LXVST_PATH and VST_PATH, so
+// nothing but its own defaults and the library given take part. Skipped in sanitizer
 // builds, whose libraries load only into sanitized processes.
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -35,7 +38,7 @@ constexpr char kScanTimeoutSeconds[] = "120";
 // What the host must have seen of one plug-in library in the build tree.
 // Unset fields are not checked (an example's values are added as it settles).
 struct ExpectedPlugin {
-    const char* file;           // in the top of the build tree
+    const char* file;           // in the top of the build tree, or in TAPESTOP_PLUGIN_DIR
     bool required;              // fail when the library is missing, else skip
     std::optional<long> id;     // uniqueID, as the scanner writes it (decimal)
     std::optional<std::string> name;
@@ -51,9 +54,18 @@ const ExpectedPlugin kExpectedPlugins[] = {
     {"tapestop.so", true, 1953198458 /* 'tkqz' */, "Tarvo TapeStop", "Tarvo Pellwick", 2, 2, false, true, false},
     // The example effect of examples/StereoGain.
     {"stereogain.so", false, 1416054638 /* 'TgGn' */, "Stereo Gain", "Tarvo Examples", 2, 2, false, true, false},
+    // The example effect of examples/TempoTremolo.
+    {"tempotremolo.so", false, 1416057970 /* 'TgTr' */, "Tempo Tremolo", "Tarvo Examples", 2, 2, false, true, false},
+    // The example effect of examples/NoteGate.
+    {"notegate.so", false, 1416056423 /* 'TgNg' */, "Note Gate", "Tarvo Examples", 2, 2, false, true, false},
 };
 
 bool scannerRequired() { return std::getenv("TAPESTOP_REQUIRE_REAL_HOST") != nullptr; }
+
+fs::path pluginDir() {
+    const char* dir = std::getenv("TAPESTOP_PLUGIN_DIR");
+    return dir != nullptr ? fs::path(dir) : fs::path(TAPESTOP_BUILD_DIR);
+}
 
 // A private, empty home and cache, so no earlier scan takes part.
 class ScratchHome {
@@ -81,9 +93,10 @@ int runScanner(const fs::path& library, const ScratchHome& scratch) {
                                     std::string("LD_LIBRARY_PATH=") + kScannerDir};
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string variable(*entry);
-        if (variable.rfind("HOME=", 0) != 0 && variable.rfind("XDG_CACHE_HOME=", 0) != 0 &&
-            variable.rfind("LD_LIBRARY_PATH=", 0) != 0 && variable.rfind("LD_PRELOAD=", 0) != 0)
-            env.push_back(variable);
+        bool replaced = false;
+        for (const char* name : {"HOME=", "XDG_CACHE_HOME=", "LD_LIBRARY_PATH=", "LD_PRELOAD=", "LXVST_PATH=", "VST_PATH="})
+            replaced = replaced || variable.rfind(name, 0) == 0;
+        if (!replaced) env.push_back(variable);
     }
     std::vector<std::string> args = {"timeout", kScanTimeoutSeconds, kScanner, "-f", library.string()};
     std::vector<char*> argv, envp;
@@ -139,7 +152,7 @@ TEST_P(RealHost, ArdourScannerSeesTheDeclaredIdentity) {
         if (scannerRequired()) FAIL() << kScanner << " is missing: install the Debian package 'ardour'";
         GTEST_SKIP() << kScanner << " is not installed (Debian package 'ardour')";
     }
-    const fs::path library = fs::path(TAPESTOP_BUILD_DIR) / expected.file;
+    const fs::path library = pluginDir() / expected.file;
     if (!fs::exists(library)) {
         if (expected.required) FAIL() << library << " was not built";
         GTEST_SKIP() << library << " is not built";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "AudioFile.h"
+#include "DefaultPlugin.h"
 #include "EventSchedule.h"
 #include "Parameters.h"
 #include "PluginBlocks.h"
@@ -75,7 +76,7 @@ struct PluginSession {
     host::Effect effect;
 
     PluginSession(const std::string& path, int sampleRateHz, int blockFrames)
-        : library(path.empty() ? TAPESTOP_PLUGIN_PATH : path), host(sampleRateHz, blockFrames), effect(library, host) {}
+        : library(path.empty() ? defaultPluginPath() : path), host(sampleRateHz, blockFrames), effect(library, host) {}
 };
 
 // What processing a chunk of the file takes.

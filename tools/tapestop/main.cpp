@@ -9,6 +9,7 @@
 #include <string>
 #include <variant>
 
+#include "DefaultPlugin.h"
 #include "Demo.h"
 #include "Info.h"
 #include "Options.h"
@@ -42,7 +43,7 @@ int runRender(const tapestop::RenderOptions& options) {
 
 int runInfo(const tapestop::InfoOptions& options) {
     const tapestop::PluginInfo info =
-        tapestop::readPluginInfo(options.pluginPath.empty() ? TAPESTOP_PLUGIN_PATH : options.pluginPath);
+        tapestop::readPluginInfo(options.pluginPath.empty() ? tapestop::defaultPluginPath() : options.pluginPath);
     std::cout << (options.json ? tapestop::formatJson(info) : tapestop::formatText(info));
     return 0;
 }
