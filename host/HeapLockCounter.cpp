@@ -121,7 +121,7 @@ int pthread_mutex_lock(pthread_mutex_t* mutex) {
     return countedLock(counted.locks, realMutexLock, "pthread_mutex_lock", mutex);
 }
 int pthread_mutex_trylock(pthread_mutex_t* mutex) {
-    return countedLock(counted.locks, realMutexTrylock, "pthread_mutex_trylock", mutex);
+    return countedLock(counted.tryLocks, realMutexTrylock, "pthread_mutex_trylock", mutex);
 }
 int pthread_mutex_timedlock(pthread_mutex_t* mutex, const struct timespec* until) {
     return countedLock(counted.locks, realMutexTimedlock, "pthread_mutex_timedlock", mutex, until);

@@ -21,7 +21,8 @@ struct HeapLockCounts {
     int frees = 0;     // free of a non-null pointer
     int news = 0;      // every form of operator new
     int deletes = 0;   // every form of operator delete, non-null
-    int locks = 0;     // mutex lock, trylock and timedlock; rwlock read and write locks; spin locks
+    int locks = 0;     // calls that may wait: mutex lock and timedlock, rwlock read and write locks, spin locks
+    int tryLocks = 0;  // pthread_mutex_trylock, which never waits
     int unlocks = 0;   // mutex, rwlock and spin unlocks
     std::size_t largestBytes = 0;
 

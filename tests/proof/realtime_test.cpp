@@ -47,6 +47,7 @@ void expectNothing(const Counts& counts, const char* what) {
     EXPECT_EQ(counts.frees, 0) << what;
     EXPECT_EQ(counts.deletes, 0) << what;
     EXPECT_EQ(counts.locks, 0) << what;
+    EXPECT_EQ(counts.tryLocks, 0) << what;
     EXPECT_EQ(counts.unlocks, 0) << what;
 }
 

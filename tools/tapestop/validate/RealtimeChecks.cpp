@@ -51,15 +51,21 @@ void add(host::HeapLockCounts& total, const host::HeapLockCounts& more) {
     total.news += more.news;
     total.deletes += more.deletes;
     total.locks += more.locks;
+    total.tryLocks += more.tryLocks;
     total.unlocks += more.unlocks;
 }
 
+// Heap calls and locks that may wait fail; try-locks, which never wait but
+// still share a lock with other threads, warn and fail at 10.
 void judge(CheckContext& context, const host::HeapLockCounts& counts, const std::string& during) {
-    if (counts.heapCalls() == 0 && counts.locks == 0 && counts.unlocks == 0) return;
-    context.fail(during + ": " + std::to_string(counts.heapCalls()) + " heap calls (malloc " + std::to_string(counts.mallocs) +
-                 ", calloc " + std::to_string(counts.callocs) + ", realloc " + std::to_string(counts.reallocs) + ", free " +
-                 std::to_string(counts.frees) + ", new " + std::to_string(counts.news) + ", delete " +
-                 std::to_string(counts.deletes) + "), " + std::to_string(counts.locks) + " locks");
+    if (counts.heapCalls() > 0)
+        context.fail(during + ": " + std::to_string(counts.heapCalls()) + " heap calls (malloc " +
+                     std::to_string(counts.mallocs) + ", calloc " + std::to_string(counts.callocs) + ", realloc " +
+                     std::to_string(counts.reallocs) + ", free " + std::to_string(counts.frees) + ", new " +
+                     std::to_string(counts.news) + ", delete " + std::to_string(counts.deletes) + ")");
+    if (counts.locks > 0) context.fail(during + ": " + std::to_string(counts.locks) + " locks that may wait");
+    if (counts.tryLocks > 0)
+        context.failFrom(kMaxStrictness, during + ": " + std::to_string(counts.tryLocks) + " try-locks");
 }
 
 template <typename Calls>
