@@ -40,8 +40,8 @@ BlockProcessor::BlockProcessor(Effect& effect, int inputs, int outputs, VstInt32
         throw HostError("block processing needs a block size of at least 1 frame, not " +
                         std::to_string(maxBlockFrames));
     if (inputs < 0 || outputs < 0) throw HostError("block processing needs channel counts of at least 0");
-    if (effect.record()->processReplacing == nullptr)
-        throw HostError("the effect offers no processReplacing to process blocks with");
+    if (effect.record()->processReplacing == nullptr && effect.record()->process == nullptr)
+        throw HostError("the effect offers no process function to process blocks with");
 }
 
 void BlockProcessor::process(const float* const* in, float* const* out, std::int64_t frames) {
@@ -97,7 +97,15 @@ void BlockProcessor::processBlock(const float* const* in, float* const* out, std
     // writes them.
     for (std::size_t c = 0; c < inputPointers_.size(); ++c) inputPointers_[c] = const_cast<float*>(in[c]) + offset;
     for (std::size_t c = 0; c < outputPointers_.size(); ++c) outputPointers_[c] = out[c] + offset;
-    effect_.processReplacing(inputPointers_.data(), outputPointers_.data(), static_cast<VstInt32>(frames));
+    AEffect* record = effect_.record();
+    if (record->processReplacing != nullptr) {
+        effect_.processReplacing(inputPointers_.data(), outputPointers_.data(), static_cast<VstInt32>(frames));
+        return;
+    }
+    // An effect with only the old accumulating process adds its output to
+    // what the buffers hold, so they start from silence.
+    for (float* out : outputPointers_) std::fill_n(out, frames, 0.0f);
+    record->process(record, inputPointers_.data(), outputPointers_.data(), static_cast<VstInt32>(frames));
 }
 
 Signal processSignal(Effect& effect, const Signal& in, VstInt32 blockFrames, const Timeline& timeline,

@@ -127,4 +127,25 @@ TEST(BlockProcessor, RefusesWhatItCannotProcess) {
     EXPECT_TRUE(host::processSignal(effect, silence(1, 0), 64).at(0).empty());
 }
 
+// A record with only the old accumulating process: it adds twice its input.
+VstIntPtr answerNothing(AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float) { return 0; }
+void addTwiceTheInput(AEffect*, float** in, float** out, VstInt32 frames) {
+    for (VstInt32 i = 0; i < frames; ++i) out[0][i] += 2.0f * in[0][i];
+}
+
+TEST(BlockProcessor, AnEffectWithOnlyTheAccumulatingProcessStartsFromSilence) {
+    AEffect record{};
+    record.magic = kEffectMagic;
+    record.dispatcher = answerNothing;
+    record.process = addTwiceTheInput;
+    record.numInputs = 1;
+    record.numOutputs = 1;
+    host::Host hostSide;
+    host::Effect effect(&record, hostSide);
+    const host::Signal out = host::processSignal(effect, {{1.0f, -2.0f, 3.0f}}, 2);
+    EXPECT_EQ(out, (host::Signal{{2.0f, -4.0f, 6.0f}}));  // not NaN + 2x: the outputs were cleared
+    record.process = nullptr;
+    EXPECT_THROW(host::processSignal(effect, {{1.0f}}, 2), host::HostError);
+}
+
 }  // namespace

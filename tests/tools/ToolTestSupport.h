@@ -9,17 +9,22 @@
 
 #include <cstdint>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <sndfile.h>
 
+#include "BlockProcessor.h"
 #include "PluginHost.h"
 
 extern char** environ;
@@ -52,9 +57,11 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     std::string file(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> entries() const {
+    std::vector<std::string> entries() const { return entriesOf(path_); }
+    // The names in a folder, hidden ones too, sorted.
+    static std::vector<std::string> entriesOf(const std::filesystem::path& folder) {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -63,27 +70,67 @@ private:
     std::filesystem::path path_;
 };
 
-// Runs a program with its output collected, and stdin from a file if given.
+// A program started with its output collected into files, and stdin from a
+// file if given; it may be signalled while it runs.
+class StartedProgram {
+public:
+    StartedProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& stdinPath = "/dev/null", const std::string& workingDirectory = "") {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (!workingDirectory.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, scratch_.file("stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, scratch_.file("stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) throw std::runtime_error("cannot start " + program);
+    }
+    ~StartedProgram() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    void signal(int number) const { ::kill(pid_, number); }
+
+    // Waits until the program has started a child process of its own; false
+    // if it has none within `limit`.
+    bool waitForChild(std::chrono::milliseconds limit) const {
+        const std::string children = "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children";
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!slurp(children).empty()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // Waits for the end; the exit code is -1 when a signal ended it.
+    RunResult wait() {
+        int status = 0;
+        ::waitpid(std::exchange(pid_, -1), &status, 0);
+        return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(scratch_.file("stdout")),
+                         slurp(scratch_.file("stderr"))};
+    }
+
+private:
+    TempDir scratch_;
+    pid_t pid_ = -1;
+};
+
+// Runs a program to its end with its output collected.
 inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& stdinPath = "/dev/null") {
-    TempDir scratch;
-    const std::string outPath = scratch.file("stdout");
-    const std::string errPath = scratch.file("stderr");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start " + program);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
+                            const std::string& stdinPath = "/dev/null", const std::string& workingDirectory = "") {
+    return StartedProgram(program, args, stdinPath, workingDirectory).wait();
 }
 
 inline RunResult runTool(const std::vector<std::string>& args) { return runProgram(TAPESTOP_CLI, args); }
@@ -132,50 +179,32 @@ inline Audio testSignal(std::int64_t frames, int channels, int sampleRateHz) {
     return audio;
 }
 
-struct Change {
-    std::int64_t frame;
-    VstInt32 index;
-    float value;
-};
+using Change = host::ParameterChange;
 
-// What a host does with a stereo signal: open, rate, block size, settings,
-// resume, then process in blocks of at most `blockFrames` that also end at
-// every change, each change made right before its frame. The changes must be
-// in frame order.
+// What a host does with a stereo signal, through the host library: start,
+// the settings before the first frame, then blocks of at most `blockFrames`
+// that end at every change.
 inline std::vector<float> referenceRender(const std::string& pluginPath, const Audio& stereo, int blockFrames,
                                           const std::vector<Change>& settings, const std::vector<Change>& changes) {
     host::PluginLibrary library(pluginPath);
     host::Host h;
     host::Effect effect(library, h);
-    effect.dispatch(effOpen);
-    effect.dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(stereo.sampleRateHz));
-    effect.dispatch(effSetBlockSize, 0, blockFrames);
-    for (const Change& setting : settings) effect.setParameter(setting.index, setting.value);
-    effect.dispatch(effMainsChanged, 0, 1);
-    const std::int64_t frames = stereo.frames();
-    std::vector<float> inL(frames), inR(frames), outL(frames), outR(frames);
-    for (std::int64_t i = 0; i < frames; ++i) {
-        inL[i] = stereo.samples[2 * i];
-        inR[i] = stereo.samples[2 * i + 1];
+    effect.start(static_cast<float>(stereo.sampleRateHz), blockFrames);
+    host::Timeline timeline{settings, {}};
+    timeline.parameters.insert(timeline.parameters.end(), changes.begin(), changes.end());
+    host::Signal in(2, std::vector<float>(static_cast<std::size_t>(stereo.frames())));
+    for (std::size_t i = 0; i < in[0].size(); ++i) {
+        in[0][i] = stereo.samples[2 * i];
+        in[1][i] = stereo.samples[2 * i + 1];
     }
-    std::size_t next = 0;
-    for (std::int64_t frame = 0; frame < frames;) {
-        while (next < changes.size() && changes[next].frame == frame) {
-            effect.setParameter(changes[next].index, changes[next].value);
-            ++next;
-        }
-        std::int64_t end = std::min<std::int64_t>(frames, frame - frame % blockFrames + blockFrames);
-        if (next < changes.size()) end = std::min(end, changes[next].frame);
-        effect.processStereo(&inL[frame], &inR[frame], &outL[frame], &outR[frame], static_cast<VstInt32>(end - frame));
-        frame = end;
-    }
+    const host::Signal out = host::processSignal(effect, in, blockFrames, timeline);
     effect.stop();
-    std::vector<float> out(2 * frames);
-    for (std::int64_t i = 0; i < frames; ++i) {
-        out[2 * i] = outL[i];
-        out[2 * i + 1] = outR[i];
+    std::vector<float> interleaved(stereo.samples.size());
+    for (std::size_t i = 0; i < in[0].size(); ++i) {
+        interleaved[2 * i] = out[0][i];
+        interleaved[2 * i + 1] = out[1][i];
     }
-    return out;
+    return interleaved;
 }
 
 inline bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {

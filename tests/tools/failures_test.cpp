@@ -8,6 +8,7 @@
 namespace {
 
 constexpr int kSampleRateHz = 44100;
+constexpr int kFastRateHz = 10000000;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr const char* kKeptContent = "an earlier render\n";
@@ -57,6 +58,20 @@ const FailureRow kFailures[] = {
      "refused to create an effect"},
     {"output directory missing", {"render", kInput, "@dir/no/out.wav"}, kExitFailure, "cannot write output"},
     {"info of a non-plug-in", {"info", "--plugin", NON_PLUGIN_LIBRARY}, kExitFailure, "is not a VST 2.4 plug-in"},
+    {"hexadecimal time", {"render", kInput, kOutput, "--at", "0x100", "Mix=1"}, kExitUsage, "bad time '0x100'"},
+    {"hexadecimal block size", {"render", kInput, kOutput, "--block", "0x10"}, kExitUsage, "bad block size '0x10'"},
+    {"infinite time", {"render", kInput, kOutput, "--stop", "infs"}, kExitUsage, "bad time 'infs'"},
+    {"stop and release on one frame", {"render", kInput, kOutput, "--stop", "1s", "--release", "44100"}, kExitUsage,
+     "'--stop 1s' and '--release 44100' both change parameter 'Trigger' on frame 44100"},
+    {"one parameter set twice", {"render", kInput, kOutput, "--set", "Mix=0.5", "--set", "2=0.7"}, kExitUsage,
+     "parameter 'Mix' is set twice (--set Mix=0.5 and --set 2=0.7)"},
+    {"bad tempo", {"render", kInput, kOutput, "--tempo", "0"}, kExitUsage, "bad tempo '0'"},
+    {"bad meter", {"render", kInput, kOutput, "--meter", "3/5"}, kExitUsage, "bad meter '3/5'"},
+    {"bad note", {"render", kInput, kOutput, "--at", "1s", "note-on=128"}, kExitUsage, "bad note '128'"},
+    {"plug-in announcing 2^31 - 1 outputs", {"render", kInput, kOutput, "--plugin", FAULTY_PINS_PLUGIN}, kExitFailure,
+     "the plug-in announces 2147483647 outputs; at most 256 are supported"},
+    {"Vorbis above its rates", {"render", "@dir/fast.wav", "@dir/out.ogg"}, kExitFailure,
+     "OGG, Vorbis holds at most 200000 Hz, the input has 10000000 Hz"},
 };
 
 std::vector<std::string> filledIn(const std::vector<std::string>& args, const tooltest::TempDir& dir) {
@@ -73,10 +88,11 @@ std::vector<std::string> filledIn(const std::vector<std::string>& args, const to
 void prepareInputs(const tooltest::TempDir& dir) {
     tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(1000, 2, kSampleRateHz));
     tooltest::writeAudio(dir.file("three.wav"), tooltest::testSignal(1000, 3, kSampleRateHz));
+    tooltest::writeAudio(dir.file("fast.wav"), tooltest::testSignal(1000, 2, kFastRateHz));
     std::ofstream(dir.file("text.wav")) << "this is not audio\n";
 }
 
-const std::vector<std::string> kInputFiles{"in.wav", "text.wav", "three.wav"};
+const std::vector<std::string> kInputFiles{"fast.wav", "in.wav", "text.wav", "three.wav"};
 
 TEST(Failures, EachGivesAClearMessageAndNoOutput) {
     for (const FailureRow& row : kFailures) {
@@ -102,7 +118,7 @@ TEST(Failures, AnExistingOutputIsLeftIntact) {
         EXPECT_NE(tooltest::runTool(args).exitCode, 0);
         EXPECT_EQ(tooltest::slurp(dir.file("out.wav")), kKeptContent);
         std::vector<std::string> expected = kInputFiles;
-        expected.insert(expected.begin() + 1, "out.wav");
+        expected.insert(expected.begin() + 2, "out.wav");
         EXPECT_EQ(dir.entries(), expected);
     }
 }
@@ -116,6 +132,33 @@ TEST(Failures, ASuccessfulRenderReplacesTheOutputWhole) {
     EXPECT_EQ(tooltest::readAudio(dir.file("out.wav")).frames(), 1000);
     EXPECT_EQ(std::filesystem::status(dir.file("out.wav")).permissions() & std::filesystem::perms::owner_read,
               std::filesystem::perms::owner_read);
+}
+
+// A write that fails half way through an encoded file names the reason, not
+// libsndfile's "Not a valid error number" or "bug in libsndfile": a file
+// size limit everywhere, a full disk where a small tmpfs can be mounted.
+TEST(Failures, AFailedWriteNamesItsReason) {
+    constexpr int kLimitKilobytes = 64;
+    tooltest::TempDir dir;
+    tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(10 * kSampleRateHz, 2, kSampleRateHz));
+    const tooltest::RunResult limited = tooltest::runProgram(
+        "/bin/bash", {"-c", "ulimit -f " + std::to_string(kLimitKilobytes) + "; exec \"$0\" \"$@\"", TAPESTOP_CLI,
+                      "render", dir.file("in.wav"), dir.file("out.ogg")});
+    EXPECT_EQ(limited.exitCode, kExitFailure);
+    EXPECT_EQ(limited.err, "tapestop: cannot write output '" + dir.file("out.ogg") + "': File too large\n");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.wav"});
+
+    std::filesystem::create_directory(dir.file("full"));
+    const tooltest::RunResult mounted = tooltest::runProgram(
+        "/bin/mount", {"-t", "tmpfs", "-o", "size=" + std::to_string(kLimitKilobytes) + "k", "tmpfs", dir.file("full")});
+    if (mounted.exitCode != 0) GTEST_SKIP() << "no tmpfs to fill (needs root): " << mounted.err;
+    const tooltest::RunResult full =
+        tooltest::runTool({"render", dir.file("in.wav"), dir.file("full/out.ogg")});
+    const std::vector<std::string> leftInFull = tooltest::TempDir::entriesOf(dir.file("full"));
+    tooltest::runProgram("/bin/umount", {dir.file("full")});
+    EXPECT_EQ(full.exitCode, kExitFailure);
+    EXPECT_EQ(full.err, "tapestop: cannot write output '" + dir.file("full/out.ogg") + "': No space left on device\n");
+    EXPECT_EQ(leftInFull, std::vector<std::string>{});
 }
 
 }  // namespace

@@ -68,4 +68,21 @@ TEST(Info, HelpAndVersion) {
     EXPECT_NE(none.err.find("missing command"), std::string::npos);
 }
 
+// A path that is not UTF-8 comes out as surrogate escapes, which Python
+// reads back into exactly the bytes of the path.
+TEST(Info, JsonKeepsANonUtf8PathByteForByte) {
+    tooltest::TempDir dir;
+    const std::string path = dir.file("caf\xe9-\xff.so");
+    std::filesystem::copy_file(TAPESTOP_PLUGIN_PATH, path);
+    const tooltest::RunResult info = tooltest::runTool({"info", "--plugin", path, "--json"});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    std::ofstream(dir.file("info.json")) << info.out;
+    const tooltest::RunResult decoded = tooltest::runProgram(
+        kPython, {"-c", "import json, os, sys; sys.stdout.buffer.write(os.fsencode(json.load(sys.stdin)['path']))"},
+        dir.file("info.json"));
+    ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
+    EXPECT_EQ(decoded.out, path);
+    EXPECT_NE(info.out.find("caf\\udce9-\\udcff.so"), std::string::npos) << info.out;
+}
+
 }  // namespace

@@ -180,4 +180,65 @@ TEST(Render, DrivesAThirdPartyPluginLikeTheHostLibrary) {
     EXPECT_FALSE(tooltest::sameBits(rendered.audio.samples, input.samples));
 }
 
+// A file whose header announces more frames than it holds renders what is
+// there and says so, naming both counts.
+TEST(Render, ACutShortInputIsRenderedWithAWarning) {
+    constexpr std::int64_t kPresentFrames = 1000;
+    constexpr std::uint32_t kAnnouncedFrames = 48000;
+    constexpr std::uint32_t kBytesPerFrame = 2 * sizeof(float);
+    tooltest::TempDir dir;
+    const Audio input = tooltest::testSignal(kPresentFrames, 2, kSampleRateHz);
+    tooltest::writeAudio(dir.file("in.wav"), input);
+    std::string bytes = tooltest::slurp(dir.file("in.wav"));
+    const std::size_t data = bytes.find("data");
+    ASSERT_NE(data, std::string::npos);
+    const std::uint32_t announcedBytes = kAnnouncedFrames * kBytesPerFrame;
+    std::memcpy(&bytes[data + 4], &announcedBytes, sizeof announcedBytes);
+    std::ofstream(dir.file("in.wav"), std::ios::binary) << bytes;
+    const tooltest::RunResult run = runTool({"render", dir.file("in.wav"), dir.file("out.wav")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "tapestop: warning: input '" + dir.file("in.wav") +
+                           "' is cut short: its header announces 48000 frames, only 1000 are present and were "
+                           "rendered\n");
+    EXPECT_TRUE(tooltest::sameBits(tooltest::readAudio(dir.file("out.wav")).samples, input.samples));
+
+    // A streaming writer's placeholder size announces no length at all.
+    constexpr std::uint32_t kUnknownBytes = 0xFFFFFFFFu;
+    std::memcpy(&bytes[data + 4], &kUnknownBytes, sizeof kUnknownBytes);
+    std::ofstream(dir.file("in.wav"), std::ios::binary) << bytes;
+    const tooltest::RunResult streamed = runTool({"render", dir.file("in.wav"), dir.file("out.wav")});
+    ASSERT_EQ(streamed.exitCode, 0) << streamed.err;
+    EXPECT_EQ(streamed.err, "");
+}
+
+// NaN and infinite samples are written as they are, counted and warned of;
+// a peak of silence among them does not read as silence.
+TEST(Render, NanAndInfiniteOutputIsCountedAndWarned) {
+    constexpr std::int64_t kFrames = 30000;
+    constexpr std::int64_t kFaultyFrames = 20000;  // the plug-in fails from frame 10,000 on
+    tooltest::TempDir dir;
+    const Rendered rendered = renderThroughTool(dir, Audio{2, kSampleRateHz, 0, std::vector<float>(2 * kFrames)},
+                                                {"--plugin", FAULTY_NAN_PLUGIN});
+    ASSERT_EQ(rendered.run.exitCode, 0) << rendered.run.err;
+    EXPECT_NE(rendered.run.out.find("peak not finite: 20000 NaN and 20000 infinite samples; finite peak -inf dBFS"),
+              std::string::npos)
+        << rendered.run.out;
+    EXPECT_EQ(rendered.run.err, "tapestop: warning: the plug-in put out 20000 NaN and 20000 infinite samples\n");
+    const auto& out = rendered.audio.samples;
+    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](float x) { return std::isnan(x); }), kFaultyFrames);
+    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](float x) { return std::isinf(x); }), kFaultyFrames);
+}
+
+// After "--", names that look like options are files.
+TEST(Render, DoubleDashEndsTheOptions) {
+    tooltest::TempDir dir;
+    const Audio input = tooltest::testSignal(3000, 2, kSampleRateHz);
+    tooltest::writeAudio(dir.file("-in.wav"), input);
+    const tooltest::RunResult run =
+        tooltest::runProgram(TAPESTOP_CLI, {"render", "--block", "64", "--", "-in.wav", "--out.wav"}, "/dev/null",
+                             dir.file(""));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(tooltest::sameBits(tooltest::readAudio(dir.file("--out.wav")).samples, input.samples));
+}
+
 }  // namespace

@@ -33,7 +33,7 @@ assert d["plugin"]["path"] and d["strictness"] in range(1, 11), d
 print("passed", "true" if d["passed"] else "false", 0)
 )";
 
-std::string pluginPath(const std::string& fault) { return std::string(FAULTY_PLUGIN_DIR) + "/faulty_" + fault + ".so"; }
+std::string pluginPath(const std::string& fault) { return std::string(PLANTED_PLUGIN_DIR) + "/planted_" + fault + ".so"; }
 
 struct Validation {
     int exitCode = -1;
@@ -155,7 +155,7 @@ TEST(Validator, AnInterruptKillsTheCheckAndEndsTheRun) {
     EXPECT_EQ(tooltest::slurp(dir.file("status")), "1\n");
     EXPECT_NE(tooltest::slurp(dir.file("err")).find("interrupted (SIGINT)"), std::string::npos)
         << tooltest::slurp(dir.file("err"));
-    EXPECT_NE(std::system("pgrep -f '[v]alidate .*faulty_hang_in_display.so --only texts --time-limit 600' > /dev/null"), 0)
+    EXPECT_NE(std::system("pgrep -f '[v]alidate .*planted_hang_in_display.so --only texts --time-limit 600' > /dev/null"), 0)
         << "a child still runs";
 }
 

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace tapestop {
 
@@ -36,24 +37,42 @@ const SampleFormatRow& rowFor(SampleFormat format) {
 }
 
 // Containers by extension. A container that stores no choice of sample
-// format (Vorbis) has no default; FLAC holds integers only.
+// format (Vorbis) has no default; FLAC holds integers only. The Vorbis
+// encoder refuses rates above 200 kHz, and only at the first write.
 struct ContainerRow {
     const char* extension;
     int major;
     const char* name;
     bool hasSampleFormat;
     SampleFormat defaultFormat;
+    int maxSampleRateHz;
 };
 
+constexpr int kAnyRate = 0;
+constexpr int kVorbisMaxRateHz = 200000;
+
 constexpr std::array kContainers{
-    ContainerRow{"wav", SF_FORMAT_WAV, "WAV", true, SampleFormat::kFloat},
-    ContainerRow{"w64", SF_FORMAT_W64, "Wave64", true, SampleFormat::kFloat},
-    ContainerRow{"aif", SF_FORMAT_AIFF, "AIFF", true, SampleFormat::kFloat},
-    ContainerRow{"aiff", SF_FORMAT_AIFF, "AIFF", true, SampleFormat::kFloat},
-    ContainerRow{"caf", SF_FORMAT_CAF, "CAF", true, SampleFormat::kFloat},
-    ContainerRow{"flac", SF_FORMAT_FLAC, "FLAC", true, SampleFormat::kPcm24},
-    ContainerRow{"ogg", SF_FORMAT_OGG, "OGG", false, SampleFormat::kFloat},
-    ContainerRow{"oga", SF_FORMAT_OGG, "OGG", false, SampleFormat::kFloat},
+    ContainerRow{"wav", SF_FORMAT_WAV, "WAV", true, SampleFormat::kFloat, kAnyRate},
+    ContainerRow{"w64", SF_FORMAT_W64, "Wave64", true, SampleFormat::kFloat, kAnyRate},
+    ContainerRow{"aif", SF_FORMAT_AIFF, "AIFF", true, SampleFormat::kFloat, kAnyRate},
+    ContainerRow{"aiff", SF_FORMAT_AIFF, "AIFF", true, SampleFormat::kFloat, kAnyRate},
+    ContainerRow{"caf", SF_FORMAT_CAF, "CAF", true, SampleFormat::kFloat, kAnyRate},
+    ContainerRow{"flac", SF_FORMAT_FLAC, "FLAC", true, SampleFormat::kPcm24, kAnyRate},
+    ContainerRow{"ogg", SF_FORMAT_OGG, "OGG", false, SampleFormat::kFloat, kVorbisMaxRateHz},
+    ContainerRow{"oga", SF_FORMAT_OGG, "OGG", false, SampleFormat::kFloat, kVorbisMaxRateHz},
+};
+
+// Bytes per frame of the encodings whose size is fixed, to turn a header's
+// byte count into frames.
+struct SampleSizeRow {
+    int subtype;
+    int bytes;
+};
+
+constexpr std::array kSampleSizes{
+    SampleSizeRow{SF_FORMAT_PCM_S8, 1}, SampleSizeRow{SF_FORMAT_PCM_U8, 1}, SampleSizeRow{SF_FORMAT_PCM_16, 2},
+    SampleSizeRow{SF_FORMAT_PCM_24, 3}, SampleSizeRow{SF_FORMAT_PCM_32, 4}, SampleSizeRow{SF_FORMAT_FLOAT, 4},
+    SampleSizeRow{SF_FORMAT_DOUBLE, 8}, SampleSizeRow{SF_FORMAT_ULAW, 1},   SampleSizeRow{SF_FORMAT_ALAW, 1},
 };
 
 std::string lowerExtension(const std::string& path) {
@@ -80,22 +99,113 @@ const ContainerRow& containerFor(const std::string& path) {
                          knownExtensions());
 }
 
-std::string directoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+// The frames a header announces where libsndfile found fewer: its log then
+// holds the audio chunk's size as "data : 384000 (should be 8000)". A size
+// of all ones is what streaming writers put there when they cannot know the
+// length, and announces nothing.
+constexpr long long kUnknownChunkBytes = 0xFFFFFFFFLL;
+
+std::int64_t framesInHeader(SNDFILE* file, const SF_INFO& info) {
+    const auto size = std::find_if(kSampleSizes.begin(), kSampleSizes.end(), [&](const SampleSizeRow& row) {
+        return row.subtype == (info.format & SF_FORMAT_SUBMASK);
+    });
+    if (size == kSampleSizes.end()) return info.frames;
+    std::string log(16384, '\0');
+    sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+    long long announcedBytes = 0;
+    long long presentBytes = 0;
+    for (const char* chunk : {"\ndata : ", "\n SSND : "}) {
+        const auto at = log.find(chunk);
+        if (at != std::string::npos &&
+            std::sscanf(log.c_str() + at + std::strlen(chunk), "%lld (should be %lld)", &announcedBytes,
+                        &presentBytes) == 2 &&
+            announcedBytes > presentBytes && announcedBytes != kUnknownChunkBytes)
+            return info.frames + (announcedBytes - presentBytes) / (size->bytes * info.channels);
+    }
+    return info.frames;
 }
 
-std::string baseNameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+constexpr std::int64_t kWritebackBytes = 8 << 20;
+
+sf_count_t fileLength(void* user) {
+    struct stat status {};
+    return ::fstat(static_cast<FileIo*>(user)->fd, &status) == 0 ? status.st_size : -1;
 }
 
-// The permissions a newly created file would get, rather than mkstemp's 0600.
-mode_t newFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+sf_count_t seekFile(sf_count_t offset, int whence, void* user) {
+    return ::lseek(static_cast<FileIo*>(user)->fd, offset, whence);
+}
+
+sf_count_t tellFile(void* user) { return ::lseek(static_cast<FileIo*>(user)->fd, 0, SEEK_CUR); }
+
+// Whole transfers, retried where the kernel moved less; the first failure's
+// reason is kept for the message.
+template <typename Transfer, typename Bytes>
+sf_count_t transferAll(FileIo& io, Bytes* bytes, sf_count_t count, Transfer transfer) {
+    sf_count_t done = 0;
+    while (done < count) {
+        const ssize_t moved = transfer(io.fd, bytes + done, static_cast<std::size_t>(count - done));
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved <= 0) {
+            if (moved < 0 && io.firstError == 0) io.firstError = errno;
+            break;
+        }
+        done += moved;
+    }
+    return done;
+}
+
+sf_count_t readFile(void* buffer, sf_count_t count, void* user) {
+    return transferAll(*static_cast<FileIo*>(user), static_cast<char*>(buffer), count, ::read);
+}
+
+// Every few megabytes the disk is asked to start writing what has come so
+// far, without waiting for it: the writing then overlaps the render, and the
+// fsync that makes the file durable at the end finds little left to do.
+sf_count_t writeFile(const void* buffer, sf_count_t count, void* user) {
+    auto& io = *static_cast<FileIo*>(user);
+    const sf_count_t written = transferAll(io, static_cast<const char*>(buffer), count, ::write);
+    io.bytesSinceWriteback += written;
+    if (io.bytesSinceWriteback >= kWritebackBytes) {
+        ::sync_file_range(io.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        io.bytesSinceWriteback = 0;
+    }
+    return written;
+}
+
+SF_VIRTUAL_IO kDescriptorIo{fileLength, seekFile, readFile, writeFile, tellFile};
+
+// Magnitudes compared as the bits of positive floats, whose order is the
+// order of their values: no serial chain of float compares, and NaN and
+// infinity sorted out on the way.
+constexpr std::int32_t kMagnitudeMask = 0x7fffffff;
+constexpr std::int32_t kInfinityBits = 0x7f800000;
+constexpr int kLevelLanes = 4;  // samples per step of the level scan: one vector register
+
+// The largest magnitude in the block, NaN and infinity sorting above every
+// number, as the bits of a positive float. Four lanes at once as one vector
+// value; signed lanes, since magnitudes are below 2^31 and signed compares
+// are the ones every x86-64 vector unit has.
+std::int32_t largestMagnitudeBits(const float* samples, std::int64_t count) {
+    using Lanes = std::int32_t __attribute__((vector_size(kLevelLanes * sizeof(std::int32_t))));
+    Lanes largest{};
+    const auto addLanes = [&](const Lanes& bits) {
+        const Lanes magnitude = bits & kMagnitudeMask;
+        const Lanes larger = magnitude > largest;
+        largest = (magnitude & larger) | (largest & ~larger);
+    };
+    std::int64_t i = 0;
+    for (; i + kLevelLanes <= count; i += kLevelLanes) {
+        Lanes bits;
+        std::memcpy(&bits, samples + i, sizeof bits);
+        addLanes(bits);
+    }
+    Lanes rest{};  // zeros count as silence
+    std::memcpy(&rest, samples + i, static_cast<std::size_t>(count - i) * sizeof(float));
+    addLanes(rest);
+    std::int32_t result = 0;
+    for (int lane = 0; lane < kLevelLanes; ++lane) result = std::max(result, largest[lane]);
+    return result;
 }
 
 }  // namespace
@@ -114,11 +224,12 @@ OutputFormat outputFormatFor(const std::string& path, bool formatGiven, SampleFo
         if (formatGiven)
             throw AudioFileError(std::string(container.name) + " output is Vorbis-encoded; --format does not apply to " +
                                  quoted(path));
-        return OutputFormat{container.major | SF_FORMAT_VORBIS, false, std::string(container.name) + ", Vorbis"};
+        return OutputFormat{container.major | SF_FORMAT_VORBIS, false, std::string(container.name) + ", Vorbis",
+                            container.maxSampleRateHz};
     }
     const SampleFormatRow& sample = rowFor(formatGiven ? format : container.defaultFormat);
     OutputFormat result{container.major | sample.subtype, sample.format != SampleFormat::kFloat,
-                        std::string(container.name) + ", " + sample.description};
+                        std::string(container.name) + ", " + sample.description, container.maxSampleRateHz};
     SF_INFO probe{};
     probe.channels = 2;
     probe.samplerate = 48000;
@@ -139,6 +250,7 @@ AudioReader::AudioReader(const std::string& path) : path_(path) {
     file_ = sf_open(path.c_str(), SFM_READ, &info_);
     if (file_ == nullptr)
         throw AudioFileError("cannot read input " + quoted(path) + ": " + sf_strerror(nullptr));
+    announcedFrames_ = framesInHeader(file_, info_);
 }
 
 AudioReader::~AudioReader() { sf_close(file_); }
@@ -152,54 +264,47 @@ std::int64_t AudioReader::read(float* interleaved, std::int64_t frames) {
 
 // --- AudioWriter
 
-AudioWriter::AudioWriter(const std::string& path, const OutputFormat& format, int channels, int sampleRateHz)
-    : path_(path), format_(format), channels_(channels) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-        throw AudioFileError("cannot write output " + quoted(path) + ": it is a directory");
-    std::string pattern = directoryOf(path) + "/." + baseNameOf(path) + ".tapestop-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw AudioFileError("cannot write output " + quoted(path) + ": " + std::strerror(errno));
-    temporaryPath_ = pattern;
-    ::fchmod(fd, newFileMode());
-    ::close(fd);
+AudioWriter::AudioWriter(int fd, const std::string& path, const OutputFormat& format, int channels, int sampleRateHz)
+    : path_(path), format_(format), channels_(channels), io_{fd} {
+    if (format.maxSampleRateHz != kAnyRate && sampleRateHz > format.maxSampleRateHz)
+        throw AudioFileError("cannot write output " + quoted(path) + ": " + format.description + " holds at most " +
+                             std::to_string(format.maxSampleRateHz) + " Hz, the input has " +
+                             std::to_string(sampleRateHz) + " Hz; choose .wav, .w64 or .caf");
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = sampleRateHz;
     info.format = format.sndfileFormat;
-    file_ = sf_open(temporaryPath_.c_str(), SFM_WRITE, &info);
-    if (file_ == nullptr) {
-        const std::string reason = sf_strerror(nullptr);
-        discard();
-        throw AudioFileError("cannot write output " + quoted(path) + " as " + format.description + ": " + reason);
-    }
+    file_ = sf_open_virtual(&kDescriptorIo, SFM_WRITE, &info, &io_);
+    if (file_ == nullptr)
+        throw AudioFileError("cannot write output " + quoted(path) + " as " + format.description + " at " +
+                             std::to_string(sampleRateHz) + " Hz: " + sf_strerror(nullptr));
+    // The render measures its own peak; libsndfile's optional PEAK chunk
+    // would scan every sample a second time.
+    sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     // Our own clipping runs first; this keeps libsndfile from ever wrapping.
     if (format.clips) sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 }
 
 AudioWriter::~AudioWriter() {
-    if (!committed_) discard();
+    if (file_ != nullptr) sf_close(file_);
+}
+
+// A failed write's reason is the system's where there was one: libsndfile's
+// own text for it can be "Not a valid error number" or "bug in libsndfile".
+void AudioWriter::fail(const std::string& reason) const {
+    throw AudioFileError("cannot write output " + quoted(path_) + ": " +
+                         (io_.firstError != 0 ? std::string(std::strerror(io_.firstError)) : reason));
 }
 
 void AudioWriter::write(float* interleaved, std::int64_t frames) {
     if (format_.clips) clippedSamples_ += clipSamples(interleaved, frames * channels_);
-    if (sf_writef_float(file_, interleaved, frames) != frames)
-        throw AudioFileError("error writing " + quoted(path_) + ": " + sf_strerror(file_));
+    if (sf_writef_float(file_, interleaved, frames) != frames || io_.firstError != 0) fail(sf_strerror(file_));
 }
 
-void AudioWriter::commit() {
-    SNDFILE* file = file_;
-    file_ = nullptr;
-    if (sf_close(file) != 0) throw AudioFileError("error finishing " + quoted(path_) + ": " + sf_strerror(nullptr));
-    if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
-        throw AudioFileError("cannot move the finished output onto " + quoted(path_) + ": " + std::strerror(errno));
-    committed_ = true;
-}
-
-void AudioWriter::discard() {
-    if (file_ != nullptr) sf_close(file_);
-    file_ = nullptr;
-    if (!temporaryPath_.empty()) std::remove(temporaryPath_.c_str());
+void AudioWriter::finish() {
+    SNDFILE* file = std::exchange(file_, nullptr);
+    const int closed = sf_close(file);
+    if (closed != 0 || io_.firstError != 0) fail(sf_error_number(closed));
 }
 
 std::int64_t clipSamples(float* samples, std::int64_t count) {
@@ -211,6 +316,30 @@ std::int64_t clipSamples(float* samples, std::int64_t count) {
         ++clipped;
     }
     return clipped;
+}
+
+void SampleLevels::add(const float* samples, std::int64_t count) {
+    const std::int32_t largest = largestMagnitudeBits(samples, count);
+    if (largest >= kInfinityBits) {
+        addNonFinite(samples, count);
+        return;
+    }
+    float blockPeak;
+    std::memcpy(&blockPeak, &largest, sizeof blockPeak);
+    peak = std::max(peak, blockPeak);
+}
+
+// The rare block that holds NaN or infinity, one sample at a time.
+void SampleLevels::addNonFinite(const float* samples, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (std::isnan(samples[i])) {
+            ++nanSamples;
+        } else if (std::isinf(samples[i])) {
+            ++infiniteSamples;
+        } else {
+            peak = std::max(peak, std::fabs(samples[i]));
+        }
+    }
 }
 
 }  // namespace tapestop

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AudioFile.h"
+#include "OutputFile.h"
 
 namespace tapestop {
 
@@ -87,9 +88,12 @@ std::vector<float> synthesize(std::int64_t frames) {
 void writeDemoSignal(const std::string& path) {
     const auto frames = static_cast<std::int64_t>(kDemoSeconds * kDemoSampleRateHz);
     std::vector<float> samples = synthesize(frames);
-    AudioWriter writer(path, outputFormatFor(path, false, SampleFormat::kFloat), 2, kDemoSampleRateHz);
+    const OutputFormat format = outputFormatFor(path, false, SampleFormat::kFloat);
+    OutputFile output(checkOutputTarget(path, "", false));
+    AudioWriter writer(output.descriptor(), path, format, 2, kDemoSampleRateHz);
     writer.write(samples.data(), frames);
-    writer.commit();
+    writer.finish();
+    output.commit();
 }
 
 }  // namespace tapestop

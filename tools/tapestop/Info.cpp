@@ -1,11 +1,12 @@
 #include "Info.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 
-#include "RenderHost.h"
+#include "TransportHost.h"
 
 namespace tapestop {
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr float kInfoSampleRateHz = 44100.0f;
 constexpr VstInt32 kInfoBlockFrames = 512;
+constexpr unsigned kByteEscapeBase = 0xDC00;
 
 struct FlagName {
     VstInt32 bit;
@@ -33,12 +35,31 @@ constexpr std::array kFlagNames{
     FlagName{effFlagsCanDoubleReplacing, "CanDoubleReplacing"},
 };
 
-std::vector<std::string> flagNames(VstInt32 flags) {
+constexpr std::array kParameterFlagNames{
+    FlagName{kVstParameterIsSwitch, "IsSwitch"},
+    FlagName{kVstParameterUsesIntegerMinMax, "UsesIntegerMinMax"},
+    FlagName{kVstParameterUsesFloatStep, "UsesFloatStep"},
+    FlagName{kVstParameterUsesIntStep, "UsesIntStep"},
+    FlagName{kVstParameterSupportsDisplayIndex, "SupportsDisplayIndex"},
+    FlagName{kVstParameterSupportsDisplayCategory, "SupportsDisplayCategory"},
+    FlagName{kVstParameterCanRamp, "CanRamp"},
+};
+
+// The abilities a host asks an effect about by name.
+constexpr std::array kCanDoFeatures{
+    "sendVstEvents", "sendVstMidiEvent", "receiveVstEvents", "receiveVstMidiEvent", "receiveVstTimeInfo",
+    "offline",       "midiProgramNames", "bypass",
+};
+
+template <std::size_t N>
+std::vector<std::string> flagNames(VstInt32 flags, const std::array<FlagName, N>& table) {
     std::vector<std::string> names;
-    for (const FlagName& flag : kFlagNames)
+    for (const FlagName& flag : table)
         if ((flags & flag.bit) != 0) names.emplace_back(flag.name);
     return names;
 }
+
+std::vector<std::string> flagNames(VstInt32 flags) { return flagNames(flags, kFlagNames); }
 
 }  // namespace
 
@@ -53,12 +74,48 @@ std::string categoryName(VstIntPtr category) {
 
 namespace {
 
+// A text field of the interface's records, which need not end in a zero.
+template <std::size_t N>
+std::string fieldText(const char (&field)[N]) {
+    return std::string(field, std::find(field, field + N, '\0'));
+}
+
+std::optional<ParameterProperties> readProperties(host::Effect& effect, VstInt32 index) {
+    VstParameterProperties properties{};
+    if (effect.dispatch(effGetParameterProperties, index, 0, &properties) == 0) return std::nullopt;
+    return ParameterProperties{properties.flags,      fieldText(properties.label), fieldText(properties.shortLabel),
+                               properties.minInteger, properties.maxInteger,       properties.stepInteger,
+                               properties.stepFloat};
+}
+
 std::vector<ParameterInfo> readParameters(host::Effect& effect) {
     std::vector<ParameterInfo> parameters;
     for (VstInt32 i = 0; i < effect.record()->numParams; ++i)
         parameters.push_back(ParameterInfo{effect.parameterName(i), effect.parameterLabel(i), effect.getParameter(i),
-                                           effect.parameterDisplay(i)});
+                                           effect.parameterDisplay(i), readProperties(effect, i)});
     return parameters;
+}
+
+// Names as getProgramNameIndexed gives them, without switching programs.
+std::vector<std::string> readProgramNames(host::Effect& effect) {
+    constexpr std::size_t kNameCapacity = 256;  // beyond the 24 the interface allows, for careless plug-ins
+    std::vector<std::string> names;
+    for (VstInt32 i = 0; i < effect.record()->numPrograms; ++i) {
+        char name[kNameCapacity] = {};
+        effect.dispatch(effGetProgramNameIndexed, i, -1, name);
+        name[kNameCapacity - 1] = '\0';
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+std::vector<CanDoAnswer> readCanDo(host::Effect& effect) {
+    std::vector<CanDoAnswer> answers;
+    for (const char* feature : kCanDoFeatures) {
+        std::string text = feature;
+        answers.push_back(CanDoAnswer{feature, effect.dispatch(effCanDo, 0, 0, text.data())});
+    }
+    return answers;
 }
 
 void readIdentity(host::Effect& effect, PluginInfo& info) {
@@ -76,6 +133,7 @@ void readIdentity(host::Effect& effect, PluginInfo& info) {
     info.vendorVersion = effect.dispatch(effGetVendorVersion);
     info.vstVersion = effect.dispatch(effGetVstVersion);
     info.category = effect.dispatch(effGetPlugCategory);
+    info.tailFrames = effect.dispatch(effGetTailSize);
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -88,15 +146,6 @@ std::string hex(VstInt32 value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
     return text;
-}
-
-void appendUtf8(std::string& out, unsigned code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 // Length of the well-formed UTF-8 sequence at text[i], or 0: the lead byte
@@ -126,8 +175,10 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
 
 }  // namespace
 
-// A JSON string. Plug-in texts are bytes of no stated encoding: valid UTF-8
-// passes as it is, any other byte is read as Latin-1.
+// A JSON string. Paths and plug-in texts are bytes of no stated encoding:
+// valid UTF-8 passes as it is; any other byte B becomes the escape of the
+// lone surrogate U+DC00 + B, which Python's "surrogateescape" turns back
+// into the same byte, so that no path is ever changed on its way through.
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -145,7 +196,9 @@ std::string jsonString(const std::string& text) {
             out += text.substr(i, length);
             i += length - 1;
         } else {
-            appendUtf8(out, c);
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", kByteEscapeBase + c);
+            out += escaped;
         }
     }
     return out + "\"";
@@ -167,13 +220,58 @@ std::string shortFloat(float value) {
     return text;
 }
 
+std::string jsonList(const std::vector<std::string>& texts) {
+    std::string list = "[";
+    for (std::size_t i = 0; i < texts.size(); ++i) list += (i == 0 ? "" : ", ") + jsonString(texts[i]);
+    return list + "]";
+}
+
+std::string jsonProperties(const std::optional<ParameterProperties>& properties) {
+    if (!properties) return "null";
+    std::ostringstream out;
+    out << "{\"flags\": " << properties->flags
+        << ", \"flagNames\": " << jsonList(flagNames(properties->flags, kParameterFlagNames))
+        << ", \"label\": " << jsonString(properties->label) << ", \"shortLabel\": " << jsonString(properties->shortLabel)
+        << ", \"minInteger\": " << properties->minInteger << ", \"maxInteger\": " << properties->maxInteger
+        << ", \"stepInteger\": " << properties->stepInteger << ", \"stepFloat\": " << jsonFloat(properties->stepFloat)
+        << "}";
+    return out.str();
+}
+
+std::string tailText(VstIntPtr tailFrames) {
+    if (tailFrames == 0) return "not said";
+    if (tailFrames == 1) return "none";
+    return std::to_string(tailFrames) + " frames";
+}
+
+// The answers that say something; "does not know" is the default.
+std::string canDoText(const std::vector<CanDoAnswer>& answers) {
+    std::vector<std::string> said;
+    for (const CanDoAnswer& answer : answers)
+        if (answer.answer != 0) said.push_back(answer.feature + (answer.answer > 0 ? " yes" : " no"));
+    std::string text;
+    for (const std::string& entry : said) text += (text.empty() ? "" : ", ") + entry;
+    return said.empty() ? "no answers" : text;
+}
+
+// The properties worth reading: the flags, and the values they validate.
+std::string propertiesText(const ParameterProperties& properties) {
+    std::string text = "[" + joined(flagNames(properties.flags, kParameterFlagNames));
+    if (!properties.label.empty()) text += "; label '" + properties.label + "'";
+    if ((properties.flags & kVstParameterUsesIntegerMinMax) != 0)
+        text += "; " + std::to_string(properties.minInteger) + " to " + std::to_string(properties.maxInteger);
+    if ((properties.flags & kVstParameterUsesIntStep) != 0) text += "; step " + std::to_string(properties.stepInteger);
+    if ((properties.flags & kVstParameterUsesFloatStep) != 0) text += "; step " + shortFloat(properties.stepFloat);
+    return text + "]";
+}
+
 void writeJsonParameters(std::ostringstream& out, const std::vector<ParameterInfo>& parameters) {
     out << "  \"parameters\": [";
     for (std::size_t i = 0; i < parameters.size(); ++i) {
         const ParameterInfo& p = parameters[i];
         out << (i == 0 ? "\n" : ",\n") << "    {\"index\": " << i << ", \"name\": " << jsonString(p.name)
             << ", \"label\": " << jsonString(p.label) << ", \"value\": " << jsonFloat(p.value)
-            << ", \"display\": " << jsonString(p.display) << "}";
+            << ", \"display\": " << jsonString(p.display) << ", \"properties\": " << jsonProperties(p.properties) << "}";
     }
     out << (parameters.empty() ? "]\n" : "\n  ]\n");
 }
@@ -182,7 +280,7 @@ void writeJsonParameters(std::ostringstream& out, const std::vector<ParameterInf
 
 PluginInfo readPluginInfo(const std::string& path) {
     host::PluginLibrary library(path);
-    RenderHost host(kInfoSampleRateHz, kInfoBlockFrames);
+    host::TransportHost host(kInfoSampleRateHz, kInfoBlockFrames);
     host::Effect effect(library, host);
     effect.dispatch(effOpen);
     effect.dispatch(effSetSampleRate, 0, 0, nullptr, kInfoSampleRateHz);
@@ -191,6 +289,8 @@ PluginInfo readPluginInfo(const std::string& path) {
     info.path = path;
     readIdentity(effect, info);
     info.parameters = readParameters(effect);
+    info.programNames = readProgramNames(effect);
+    info.canDo = readCanDo(effect);
     effect.close();
     return info;
 }
@@ -209,13 +309,17 @@ std::string formatText(const PluginInfo& info) {
         << "outputs:     " << info.outputs << "\n"
         << "flags:       " << info.flags << " (" << joined(flagNames(info.flags)) << ")\n"
         << "category:    " << info.category << " (" << categoryName(info.category) << ")\n"
-        << "programs:    " << info.programs << "\n"
-        << "latency:     " << info.initialDelayFrames << " frames\n"
+        << "programs:    " << info.programs << "\n";
+    for (std::size_t i = 0; i < info.programNames.size(); ++i) out << "  " << i << "  " << info.programNames[i] << "\n";
+    out << "latency:     " << info.initialDelayFrames << " frames\n"
+        << "tail:        " << tailText(info.tailFrames) << "\n"
+        << "can do:      " << canDoText(info.canDo) << "\n"
         << "parameters:  " << info.parameters.size() << "\n";
     for (std::size_t i = 0; i < info.parameters.size(); ++i) {
         const ParameterInfo& p = info.parameters[i];
         out << "  " << i << "  " << p.name << "  value " << shortFloat(p.value) << "  shown as '" << p.display << "'"
-            << (p.label.empty() ? "" : " " + p.label) << "\n";
+            << (p.label.empty() ? "" : " " + p.label) << (p.properties ? "  " + propertiesText(*p.properties) : "")
+            << "\n";
     }
     return out.str();
 }
@@ -235,14 +339,18 @@ std::string formatJson(const PluginInfo& info) {
         << "  \"inputs\": " << info.inputs << ",\n"
         << "  \"outputs\": " << info.outputs << ",\n"
         << "  \"flags\": " << info.flags << ",\n"
-        << "  \"flagNames\": [";
-    const std::vector<std::string> flags = flagNames(info.flags);
-    for (std::size_t i = 0; i < flags.size(); ++i) out << (i == 0 ? "" : ", ") << jsonString(flags[i]);
-    out << "],\n"
+        << "  \"flagNames\": ";
+    out << jsonList(flagNames(info.flags)) << ",\n"
         << "  \"category\": " << info.category << ",\n"
         << "  \"categoryName\": " << jsonString(categoryName(info.category)) << ",\n"
         << "  \"programs\": " << info.programs << ",\n"
-        << "  \"initialDelay\": " << info.initialDelayFrames << ",\n";
+        << "  \"programNames\": " << jsonList(info.programNames) << ",\n"
+        << "  \"initialDelay\": " << info.initialDelayFrames << ",\n"
+        << "  \"tailFrames\": " << info.tailFrames << ",\n"
+        << "  \"canDo\": {";
+    for (std::size_t i = 0; i < info.canDo.size(); ++i)
+        out << (i == 0 ? "" : ", ") << jsonString(info.canDo[i].feature) << ": " << info.canDo[i].answer;
+    out << "},\n";
     writeJsonParameters(out, info.parameters);
     out << "}\n";
     return out.str();

@@ -1,6 +1,7 @@
 // What a plug-in says about itself, as `tapestop info` prints it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,11 +10,29 @@
 
 namespace tapestop {
 
+// What getParameterProperties answered, for a parameter that has any.
+struct ParameterProperties {
+    VstInt32 flags = 0;  // VstParameterFlags
+    std::string label;
+    std::string shortLabel;
+    VstInt32 minInteger = 0;
+    VstInt32 maxInteger = 0;
+    VstInt32 stepInteger = 0;
+    float stepFloat = 0.0f;
+};
+
 struct ParameterInfo {
     std::string name;
     std::string label;
     float value = 0.0f;
     std::string display;
+    std::optional<ParameterProperties> properties;
+};
+
+// A plug-in's answer to canDo: 1 yes, -1 no, 0 does not know.
+struct CanDoAnswer {
+    std::string feature;
+    VstIntPtr answer = 0;
 };
 
 struct PluginInfo {
@@ -30,7 +49,10 @@ struct PluginInfo {
     VstInt32 flags = 0;
     VstIntPtr category = 0;
     VstInt32 programs = 0;
+    std::vector<std::string> programNames;
     VstInt32 initialDelayFrames = 0;
+    VstIntPtr tailFrames = 0;  // 0: not said; 1: no tail
+    std::vector<CanDoAnswer> canDo;
     std::vector<ParameterInfo> parameters;
 };
 

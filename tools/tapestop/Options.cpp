@@ -1,9 +1,11 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <utility>
@@ -14,9 +16,13 @@ namespace {
 
 constexpr int kMaxBlockFrames = 1 << 20;
 
-// A whole-text decimal number, or nothing.
+// A whole-text decimal number, or nothing: digits with an optional sign,
+// point and exponent. strtod alone would also take "0x100", "inf" and "nan".
 std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
+    const auto isDecimal = [](unsigned char c) { return std::isdigit(c) || std::strchr(".eE+-", c) != nullptr; };
+    if (text.empty() || !std::all_of(text.begin(), text.end(), isDecimal) ||
+        std::none_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return std::nullopt;
     errno = 0;
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
@@ -75,6 +81,10 @@ std::vector<std::string> parseArguments(ArgumentCursor& cursor, const std::map<s
     std::vector<std::string> positional;
     while (!cursor.done()) {
         const std::string argument = cursor.take();
+        if (argument == "--") {  // everything after it is a file name, even "-x"
+            while (!cursor.done()) positional.push_back(cursor.take());
+            break;
+        }
         if (argument == "--help" || argument == "-h") {
             helpAsked = true;
             continue;
@@ -102,25 +112,86 @@ void expectPositional(const std::vector<std::string>& positional, std::size_t co
     if (positional.size() > count) throw UsageError("unexpected argument '" + positional[count] + "'");
 }
 
-TimedAssignment triggerAt(const std::string& time, float value) {
-    return TimedAssignment{parseTime(time), ParameterAssignment{"Trigger", value}};
+// A plug-in argument is always a path: a bare name is a file in the current
+// folder, where dlopen would search the system's library path instead.
+std::string pluginPathArgument(const std::string& text) {
+    return text.find('/') == std::string::npos ? "./" + text : text;
+}
+
+TimedEvent triggerAt(const std::string& option, const std::string& time, bool on) {
+    return TimedEvent{parseTime(time), ParameterAssignment{"Trigger", on ? 1.0f : 0.0f, on ? "1" : "0"},
+                      option + " " + time};
+}
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The highest MIDI note number.
+constexpr int kLastMidiNote = 127;
+
+std::optional<NoteEvent> parseNoteEvent(const std::string& text) {
+    const auto equals = text.find('=');
+    const std::string name = lowered(text.substr(0, equals));
+    if (equals == std::string::npos || (name != "note-on" && name != "note-off")) return std::nullopt;
+    const std::string number = text.substr(equals + 1);
+    const std::optional<double> note = parseNumber(number);
+    if (!note || *note != std::floor(*note) || *note < 0 || *note > kLastMidiNote)
+        throw UsageError("bad note '" + number + "' in '" + text + "': give a MIDI note number from 0 to 127");
+    return NoteEvent{name == "note-on", static_cast<int>(*note)};
+}
+
+TimedEvent parseTimedEvent(const std::string& time, const std::string& what) {
+    const std::string source = "--at " + time + " " + what;
+    if (const std::optional<NoteEvent> note = parseNoteEvent(what)) return TimedEvent{parseTime(time), *note, source};
+    return TimedEvent{parseTime(time), parseAssignment(what), source};
+}
+
+constexpr double kMinTempoBpm = 1.0;
+constexpr double kMaxTempoBpm = 999.0;
+
+double parseTempo(const std::string& text) {
+    const std::optional<double> bpm = parseNumber(text);
+    if (!bpm || *bpm < kMinTempoBpm || *bpm > kMaxTempoBpm)
+        throw UsageError("bad tempo '" + text + "': give beats per minute from 1 to 999");
+    return *bpm;
+}
+
+// Beats per bar from 1 to 64 over a power of two from 1 to 64, as "3/4".
+TimeSignature parseMeter(const std::string& text) {
+    constexpr int kMaxMeterPart = 64;
+    const auto part = [&](const std::string& digits) {
+        const std::optional<double> n = parseNumber(digits);
+        return n && *n == std::floor(*n) && *n >= 1 && *n <= kMaxMeterPart ? static_cast<int>(*n) : 0;
+    };
+    const auto slash = text.find('/');
+    const int numerator = slash == std::string::npos ? 0 : part(text.substr(0, slash));
+    const int denominator = slash == std::string::npos ? 0 : part(text.substr(slash + 1));
+    if (numerator == 0 || denominator == 0 || (denominator & (denominator - 1)) != 0)
+        throw UsageError("bad meter '" + text + "': give beats per bar over a note value, e.g. 3/4 or 6/8");
+    return TimeSignature{numerator, denominator};
 }
 
 Command parseRender(ArgumentCursor& cursor) {
     RenderOptions options;
     std::string formatText;
     const std::map<std::string, OptionHandler> handlers{
-        {"--plugin", [&](auto value) { options.pluginPath = value(); }},
+        {"--plugin", [&](auto value) { options.pluginPath = pluginPathArgument(value()); }},
         {"--format", [&](auto value) { formatText = value(); }},
+        {"--force", [&](auto) { options.force = true; }},
         {"--block", [&](auto value) { options.blockFrames = parseBlockFrames(value()); }},
         {"--set", [&](auto value) { options.settings.push_back(parseAssignment(value())); }},
         {"--at",
          [&](auto value) {
-             const TimeSpec at = parseTime(value());
-             options.events.push_back(TimedAssignment{at, parseAssignment(value())});
+             const std::string time = value();
+             options.events.push_back(parseTimedEvent(time, value()));
          }},
-        {"--stop", [&](auto value) { options.events.push_back(triggerAt(value(), 1.0f)); }},
-        {"--release", [&](auto value) { options.events.push_back(triggerAt(value(), 0.0f)); }},
+        {"--stop", [&](auto value) { options.events.push_back(triggerAt("--stop", value(), true)); }},
+        {"--release", [&](auto value) { options.events.push_back(triggerAt("--release", value(), false)); }},
+        {"--tempo", [&](auto value) { options.tempoBpm = parseTempo(value()); }},
+        {"--meter", [&](auto value) { options.meter = parseMeter(value()); }},
     };
     bool helpAsked = false;
     const std::vector<std::string> positional = parseArguments(cursor, handlers, helpAsked);
@@ -141,7 +212,7 @@ Command parseRender(ArgumentCursor& cursor) {
 Command parseInfo(ArgumentCursor& cursor) {
     InfoOptions options;
     const std::map<std::string, OptionHandler> handlers{
-        {"--plugin", [&](auto value) { options.pluginPath = value(); }},
+        {"--plugin", [&](auto value) { options.pluginPath = pluginPathArgument(value()); }},
         {"--json", [&](auto) { options.json = true; }},
     };
     bool helpAsked = false;
@@ -179,15 +250,21 @@ TimeSpec parseTime(const std::string& text) {
     return time;
 }
 
+// The name ends at the first '=': display texts may hold one, names rarely.
 ParameterAssignment parseAssignment(const std::string& text) {
-    const auto equals = text.rfind('=');
-    if (equals == std::string::npos || equals == 0)
+    const auto equals = text.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
         throw UsageError("bad parameter setting '" + text + "': write NAME=VALUE, e.g. Speed=0.5");
     const std::string valueText = text.substr(equals + 1);
     const std::optional<double> value = parseNumber(valueText);
-    if (!value || *value < 0.0 || *value > 1.0)
+    if (value && (*value < 0.0 || *value > 1.0))
         throw UsageError("bad value '" + valueText + "' in '" + text + "': parameter values run from 0 to 1");
-    return ParameterAssignment{text.substr(0, equals), static_cast<float>(*value)};
+    if (value) return ParameterAssignment{text.substr(0, equals), static_cast<float>(*value), valueText};
+    return ParameterAssignment{text.substr(0, equals), std::nullopt, valueText};
+}
+
+std::string assignmentText(const ParameterAssignment& assignment) {
+    return assignment.parameter + "=" + assignment.valueText;
 }
 
 Command parseCommandLine(int argc, const char* const* argv) {
@@ -214,18 +291,25 @@ render: runs INPUT through a VST 2.4 plug-in (the Tarvo TapeStop built with
 this program, unless --plugin names another) and writes OUTPUT. The output
 container follows OUTPUT's extension: .wav .w64 .aif .aiff .caf .flac .ogg .oga.
 Mono input is processed on both channels and written back as mono.
-  --plugin PATH        the plug-in library to use
+  --plugin PATH        the plug-in library to use (always a path: x.so is ./x.so)
   --format FORMAT      pcm16, pcm24 or float (default float; FLAC: pcm24);
                        integer formats are clipped, and clipped samples counted
   --set NAME=VALUE     set a parameter before processing; NAME as the plug-in
                        reports it (any case) or its index, VALUE from 0 to 1
+                       or a text the plug-in reads (e.g. Stop="250 ms")
   --at TIME NAME=VALUE set a parameter at TIME, exactly on that frame
+  --at TIME note-on=N  send MIDI note N on (note-off=N: off) at TIME
   --stop TIME          the same as --at TIME Trigger=1
   --release TIME       the same as --at TIME Trigger=0
+  --tempo BPM          the transport's tempo (default 120)
+  --meter N/D          the transport's time signature (default 4/4)
   --block N            frames per processing block (default 512)
+  --force              replace a read-only output file
+  --                   ends the options: what follows are file names
 TIME is seconds (2.5s), milliseconds (250ms) or frames (120000).
 
-info: prints the plug-in's identity, flags and parameters (--json: as JSON).
+info: prints the plug-in's identity, flags, programs, tail, canDo answers and
+parameters with their properties (--json: as JSON).
 
 validate: checks any VST 2.4 plug-in as a strict host would, each check in a
 child process of its own; exit status 1 when a check fails (default

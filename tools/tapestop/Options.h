@@ -27,15 +27,31 @@ struct TimeSpec {
     std::string text;  // as the user wrote it, for messages
 };
 
-// NAME=VALUE: a parameter by name (any case) or index, a host value 0 to 1.
+// NAME=VALUE: a parameter by name (any case) or index, and either a host
+// value from 0 to 1 or a text for the plug-in to read (such as "250 ms").
 struct ParameterAssignment {
     std::string parameter;
-    float value = 0.0f;
+    std::optional<float> value;  // set when VALUE is a plain number
+    std::string valueText;       // VALUE as written
 };
 
-struct TimedAssignment {
+// note-on=N or note-off=N: a MIDI note on the first channel.
+struct NoteEvent {
+    bool on = true;
+    int note = 0;
+};
+
+// Something that happens at a point in the input, with the options that
+// asked for it as written ("--stop 2s"), for messages.
+struct TimedEvent {
     TimeSpec at;
-    ParameterAssignment assignment;
+    std::variant<ParameterAssignment, NoteEvent> what;
+    std::string source;
+};
+
+struct TimeSignature {
+    int numerator = 4;
+    int denominator = 4;
 };
 
 struct RenderOptions {
@@ -44,8 +60,11 @@ struct RenderOptions {
     std::string pluginPath;
     std::optional<SampleFormat> format;  // unset: the container's default
     int blockFrames = 512;
+    bool force = false;  // replace a read-only output
     std::vector<ParameterAssignment> settings;  // before processing, in order
-    std::vector<TimedAssignment> events;        // in command-line order
+    std::vector<TimedEvent> events;             // in command-line order
+    double tempoBpm = 120.0;                    // the transport's
+    TimeSignature meter;
 };
 
 struct InfoOptions {
@@ -68,6 +87,9 @@ Command parseCommandLine(int argc, const char* const* argv);
 // Parsers for single values, also used where the value comes from elsewhere.
 TimeSpec parseTime(const std::string& text);
 ParameterAssignment parseAssignment(const std::string& text);
+
+// "NAME=VALUE" as the user wrote it, for messages.
+std::string assignmentText(const ParameterAssignment& assignment);
 
 std::string usageText();
 

@@ -53,4 +53,17 @@ VstInt32 findParameter(host::Effect& effect, const std::string& nameOrIndex) {
                          std::to_string(matches[0]) + " and " + std::to_string(matches[1]) + "); use an index");
 }
 
+float parameterValue(host::Effect& effect, VstInt32 index, const ParameterAssignment& assignment) {
+    if (assignment.value) return *assignment.value;
+    const float before = effect.getParameter(index);
+    std::string text = assignment.valueText;
+    const bool accepted = effect.dispatch(effString2Parameter, index, 0, text.data()) != 0;
+    const float value = effect.getParameter(index);
+    effect.setParameter(index, before);
+    if (!accepted)
+        throw UsageError("bad value '" + assignment.valueText + "' for parameter '" + effect.parameterName(index) +
+                         "': the plug-in does not read this text as a value");
+    return value;
+}
+
 }  // namespace tapestop

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "Options.h"
 #include "PluginHost.h"
 
 namespace tapestop {
@@ -16,5 +17,11 @@ public:
 // around the reported name ignored) or with that index; throws
 // ParameterError naming the parameters the plug-in has.
 VstInt32 findParameter(host::Effect& effect, const std::string& nameOrIndex);
+
+// The host value `assignment` gives parameter `index`: a number as it is, a
+// text as the plug-in reads it (string2parameter). The parameter keeps the
+// value it had, so that a timed change acts only on its frame. Throws
+// UsageError naming the parameter and the text when the plug-in refuses it.
+float parameterValue(host::Effect& effect, VstInt32 index, const ParameterAssignment& assignment);
 
 }  // namespace tapestop

@@ -1,30 +1,53 @@
 // Rendering a file through a plug-in, block by block, as a host plays it:
-// open, sample rate, block size, parameters, resume, process, suspend, close.
+// open, sample rate, block size, resume, parameters, process, suspend, close.
+// The plug-in runs in a child process, so that its crash, abort, exit or hang
+// cannot take the render's output with it: the parent writes the output, and
+// gives it its name only once the child has finished every frame.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "AudioFile.h"
 #include "Options.h"
 
 namespace tapestop {
 
-struct RenderSummary {
-    std::int64_t frames = 0;
+// What a render counts. Plain data: the child's part crosses to the parent
+// through shared memory.
+struct RenderCounts {
+    std::int64_t frames = 0;           // rendered
+    std::int64_t presentFrames = 0;    // in the input, as far as it can be told before reading
+    std::int64_t announcedFrames = 0;  // what the input's header promised
     int sampleRateHz = 0;
     int channels = 0;
-    double wallSeconds = 0.0;
-    float peak = 0.0f;  // largest magnitude the plug-in put out, before clipping
-    bool clips = false;
+    SampleLevels levels;  // of what the plug-in put out, before clipping
     std::int64_t clippedSamples = 0;
-    std::string formatDescription;
-    std::size_t eventsPastEnd = 0;
+    std::int64_t eventsPastEnd = 0;
 };
 
-// Throws on any failure, leaving no output behind and any existing output
-// untouched. Stops with an error as soon as `stopRequested` turns true.
-RenderSummary render(const RenderOptions& options, const std::atomic<bool>& stopRequested);
+struct RenderSummary {
+    RenderCounts counts;
+    double wallSeconds = 0.0;
+    bool clips = false;
+    std::string formatDescription;
+    std::vector<std::string> warnings;  // one line each, without the program's name
+};
+
+// A render that ended early because the user interrupted it; `signal` is
+// the interrupting signal.
+class Interrupted : public std::runtime_error {
+public:
+    explicit Interrupted(int signal) : std::runtime_error("interrupted; no output written"), signal(signal) {}
+    int signal;
+};
+
+// Throws on any failure (UsageError for a command line the plug-in cannot
+// carry out, Interrupted), leaving no output behind and any existing output
+// untouched.
+RenderSummary render(const RenderOptions& options);
 
 // The closing lines of a render, for the terminal.
 std::string describe(const RenderSummary& summary);

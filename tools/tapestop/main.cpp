@@ -1,8 +1,7 @@
 // tapestop: renders audio files through the Tarvo TapeStop (or any VST 2.4
 // plug-in), shows what a plug-in reports about itself, and makes a demo
 // signal. Exit status 0 on success, 1 when the work fails, 2 for a command
-// line that cannot be carried out.
-#include <atomic>
+// line that cannot be carried out, 128 + N when signal N interrupted a render.
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -21,22 +20,13 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-std::atomic<bool> stopRequested{false};
-
-extern "C" void requestStop(int) { stopRequested.store(true); }
-
-// Ctrl-C ends a render cleanly, so that its temporary file is removed.
-void catchInterrupts() {
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
-}
+constexpr int kExitSignalBase = 128;  // as a shell reports a command ended by a signal
 
 int runRender(const tapestop::RenderOptions& options) {
-    catchInterrupts();
-    const tapestop::RenderSummary summary = tapestop::render(options, stopRequested);
-    if (summary.eventsPastEnd > 0)
-        std::cerr << "tapestop: warning: " << summary.eventsPastEnd << " parameter change(s) at or after the end of the "
-                  << "input (" << summary.frames << " frames) never took effect\n";
+    // A size limit makes a write fail with a message rather than kill the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const tapestop::RenderSummary summary = tapestop::render(options);
+    for (const std::string& warning : summary.warnings) std::cerr << "tapestop: warning: " << warning << "\n";
     std::cout << "wrote " << options.outputPath << ": " << tapestop::describe(summary);
     return 0;
 }
@@ -78,6 +68,9 @@ int main(int argc, char** argv) {
     try {
         if (argc >= 2 && std::string(argv[1]) == "validate") return tapestop::validate::runCommand(argc - 2, argv + 2);
         return run(tapestop::parseCommandLine(argc, argv));
+    } catch (const tapestop::Interrupted& interrupted) {
+        std::cerr << "tapestop: " << interrupted.what() << "\n";
+        return kExitSignalBase + interrupted.signal;
     } catch (const tapestop::UsageError& error) {
         std::cerr << "tapestop: " << error.what() << " (see tapestop --help)\n";
         return kExitUsage;

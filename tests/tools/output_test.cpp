@@ -1,0 +1,175 @@
+// Where a render's output may go: never onto its input, however spelled;
+// over an existing file only as documented (permissions kept, symlinks
+// written through, read-only files only with --force, nothing but regular
+// files replaced); and the plug-in named as a path, never looked up.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ToolTestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kSampleRateHz = 44100;
+constexpr std::int64_t kFrames = 2000;
+constexpr int kExitFailure = 1;
+constexpr const char* kKeptContent = "an earlier render\n";
+
+tooltest::RunResult renderInto(const tooltest::TempDir& dir, const std::string& input, const std::string& output,
+                               std::vector<std::string> options = {}, const std::string& workingDirectory = "") {
+    std::vector<std::string> args{"render", input, output, "--stop", "100"};
+    args.insert(args.end(), options.begin(), options.end());
+    return tooltest::runProgram(TAPESTOP_CLI, args, "/dev/null",
+                                workingDirectory.empty() ? dir.file("") : workingDirectory);
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+// Every spelling of the input as the output is refused before anything is
+// read or written, and the input stays as it was.
+TEST(Output, TheInputItselfIsRefusedHoweverSpelled) {
+    struct Row {
+        const char* what;
+        const char* output;
+    };
+    const Row rows[] = {
+        {"the same path", "in.wav"},
+        {"another spelling", "./sub/../in.wav"},
+        {"a hard link", "linked.wav"},
+        {"a symlink", "symlinked.wav"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        tooltest::TempDir dir;
+        tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
+        fs::create_directory(dir.file("sub"));
+        fs::create_hard_link(dir.file("in.wav"), dir.file("linked.wav"));
+        fs::create_symlink("in.wav", dir.file("symlinked.wav"));
+        const std::string before = tooltest::slurp(dir.file("in.wav"));
+        const tooltest::RunResult run = renderInto(dir, "in.wav", row.output);
+        EXPECT_EQ(run.exitCode, kExitFailure);
+        EXPECT_NE(run.err.find("is the input file 'in.wav'"), std::string::npos) << run.err;
+        EXPECT_EQ(tooltest::slurp(dir.file("in.wav")), before);
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "linked.wav", "sub", "symlinked.wav"}));
+    }
+}
+
+struct Existing {
+    const char* what;
+    std::function<void(const tooltest::TempDir&)> prepare;
+    std::vector<std::string> options;
+    const char* message;  // empty: the render succeeds
+};
+
+const Existing kExisting[] = {
+    {"a read-only file", [](const auto& dir) { fs::permissions(dir.file("out.wav"), fs::perms(0444)); }, {},
+     "output 'out.wav' is read-only; use --force to replace it"},
+    {"a directory",
+     [](const auto& dir) {
+         fs::remove(dir.file("out.wav"));
+         fs::create_directory(dir.file("out.wav"));
+     },
+     {}, "output 'out.wav' is not a regular file"},
+    {"a FIFO",
+     [](const auto& dir) {
+         fs::remove(dir.file("out.wav"));
+         ::mkfifo(dir.file("out.wav").c_str(), 0644);
+     },
+     {}, "output 'out.wav' is not a regular file"},
+    {"a symlink to a device",
+     [](const auto& dir) {
+         fs::remove(dir.file("out.wav"));
+         fs::create_symlink("/dev/null", dir.file("out.wav"));
+     },
+     {}, "output 'out.wav' is not a regular file"},
+    {"a dangling symlink",
+     [](const auto& dir) {
+         fs::remove(dir.file("out.wav"));
+         fs::create_symlink("missing.wav", dir.file("out.wav"));
+     },
+     {}, "output 'out.wav' is a symlink to a missing file"},
+};
+
+TEST(Output, WhatCannotBeReplacedIsRefusedAndKept) {
+    for (const Existing& row : kExisting) {
+        SCOPED_TRACE(row.what);
+        tooltest::TempDir dir;
+        tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
+        std::ofstream(dir.file("out.wav")) << kKeptContent;
+        row.prepare(dir);
+        const fs::file_status before = fs::symlink_status(dir.file("out.wav"));
+        const tooltest::RunResult run = renderInto(dir, "in.wav", "out.wav", row.options);
+        EXPECT_EQ(run.exitCode, kExitFailure);
+        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+        EXPECT_EQ(fs::symlink_status(dir.file("out.wav")).type(), before.type());
+        EXPECT_EQ(fs::symlink_status(dir.file("out.wav")).permissions(), before.permissions());
+        if (before.type() == fs::file_type::regular) {
+            EXPECT_EQ(tooltest::slurp(dir.file("out.wav")), kKeptContent);
+        }
+    }
+}
+
+// What replacing keeps: the permissions (also of a read-only file replaced
+// with --force), a symlink (written through to its target), and the earlier
+// content under a hard link's other name, with a warning.
+TEST(Output, ReplacingKeepsPermissionsSymlinksAndOtherNames) {
+    tooltest::TempDir dir;
+    tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
+    for (const char* name : {"private.wav", "readonly.wav", "target.wav", "shared.wav"})
+        std::ofstream(dir.file(name)) << kKeptContent;
+    fs::permissions(dir.file("private.wav"), fs::perms(0640));
+    fs::permissions(dir.file("readonly.wav"), fs::perms(0444));
+    fs::create_symlink("target.wav", dir.file("link.wav"));
+    fs::create_hard_link(dir.file("shared.wav"), dir.file("other-name.wav"));
+
+    ASSERT_EQ(renderInto(dir, "in.wav", "private.wav").exitCode, 0);
+    EXPECT_EQ(modeOf(dir.file("private.wav")), 0640u);
+    ASSERT_EQ(renderInto(dir, "in.wav", "readonly.wav", {"--force"}).exitCode, 0);
+    EXPECT_EQ(modeOf(dir.file("readonly.wav")), 0444u);
+    ASSERT_EQ(renderInto(dir, "in.wav", "link.wav").exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.wav")));
+    EXPECT_EQ(fs::read_symlink(dir.file("link.wav")), "target.wav");
+    const tooltest::RunResult shared = renderInto(dir, "in.wav", "shared.wav");
+    ASSERT_EQ(shared.exitCode, 0);
+    EXPECT_NE(shared.err.find("warning: 'shared.wav' had 1 other name(s) (hard links); they keep the earlier content"),
+              std::string::npos)
+        << shared.err;
+    EXPECT_EQ(tooltest::slurp(dir.file("other-name.wav")), kKeptContent);
+    for (const char* name : {"private.wav", "readonly.wav", "target.wav", "shared.wav"})
+        EXPECT_EQ(tooltest::readAudio(dir.file(name)).frames(), kFrames) << name;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "link.wav", "other-name.wav", "private.wav",
+                                                       "readonly.wav", "shared.wav", "target.wav"}));
+}
+
+// A new output gets the permissions any new file gets under the umask.
+TEST(Output, ANewFileFollowsTheUmask) {
+    tooltest::TempDir dir;
+    tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ASSERT_EQ(renderInto(dir, "in.wav", "new.wav").exitCode, 0);
+    EXPECT_EQ(modeOf(dir.file("new.wav")), 0666u & ~mask);
+}
+
+// A bare plug-in name is a file in the current folder: found there, and a
+// same-named system library elsewhere is never loaded instead.
+TEST(Output, APluginNameWithoutASlashIsAPathInTheCurrentFolder) {
+    tooltest::TempDir dir;
+    tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
+    fs::copy_file(TAPESTOP_PLUGIN_PATH, dir.file("mine.so"));
+    const tooltest::RunResult here = renderInto(dir, "in.wav", "out.wav", {"--plugin", "mine.so"});
+    EXPECT_EQ(here.exitCode, 0) << here.err;
+    const std::string systemLibrary = fs::path(NON_PLUGIN_LIBRARY).filename();
+    const tooltest::RunResult lookedUp = renderInto(dir, "in.wav", "out2.wav", {"--plugin", systemLibrary});
+    EXPECT_EQ(lookedUp.exitCode, kExitFailure);
+    EXPECT_NE(lookedUp.err.find("cannot open plug-in './" + systemLibrary + "'"), std::string::npos) << lookedUp.err;
+}
+
+}  // namespace
