@@ -48,16 +48,22 @@ struct ExpectedPlugin {
     std::optional<bool> instrument;
     std::optional<bool> canProcessReplacing;
     std::optional<bool> hasEditor;
+    std::optional<std::string> category;
+    std::optional<int> midiInputs;
 };
 
 const ExpectedPlugin kExpectedPlugins[] = {
-    {"tapestop.so", true, 1953198458 /* 'tkqz' */, "Tarvo TapeStop", "Tarvo Pellwick", 2, 2, false, true, false},
+    {"tapestop.so", true, 1953198458 /* 'tkqz' */, "Tarvo TapeStop", "Tarvo Pellwick", 2, 2, false, true, false, {}, {}},
     // The example effect of examples/StereoGain.
-    {"stereogain.so", false, 1416054638 /* 'TgGn' */, "Stereo Gain", "Tarvo Examples", 2, 2, false, true, false},
+    {"stereogain.so", false, 1416054638 /* 'TgGn' */, "Stereo Gain", "Tarvo Examples", 2, 2, false, true, false, {}, {}},
     // The example effect of examples/TempoTremolo.
-    {"tempotremolo.so", false, 1416057970 /* 'TgTr' */, "Tempo Tremolo", "Tarvo Examples", 2, 2, false, true, false},
+    {"tempotremolo.so", false, 1416057970 /* 'TgTr' */, "Tempo Tremolo", "Tarvo Examples", 2, 2, false, true, false,
+     {}, {}},
     // The example effect of examples/NoteGate.
-    {"notegate.so", false, 1416056423 /* 'TgNg' */, "Note Gate", "Tarvo Examples", 2, 2, false, true, false},
+    {"notegate.so", false, 1416056423 /* 'TgNg' */, "Note Gate", "Tarvo Examples", 2, 2, false, true, false, {}, {}},
+    // TapeMotor takes MIDI notes, so the host gives it a MIDI input.
+    {"tapemotor.so", true, 1416908143 /* 'TtMo' */, "Tarvo TapeMotor", "Tarvo Pellwick", 2, 2, false, true, false,
+     "Effect", 1},
 };
 
 bool scannerRequired() { return std::getenv("TAPESTOP_REQUIRE_REAL_HOST") != nullptr; }
@@ -176,6 +182,8 @@ TEST_P(RealHost, ArdourScannerSeesTheDeclaredIdentity) {
     if (expected.instrument) wanted["is_instrument"] = flag(*expected.instrument);
     if (expected.canProcessReplacing) wanted["can_process_replace"] = flag(*expected.canProcessReplacing);
     if (expected.hasEditor) wanted["has_editor"] = flag(*expected.hasEditor);
+    if (expected.category) wanted["category"] = *expected.category;
+    if (expected.midiInputs) wanted["n_midi_inputs"] = std::to_string(*expected.midiInputs);
     for (const auto& [field, value] : wanted) {
         ASSERT_EQ(seen.count(field), 1u) << "the cache file has no " << field;
         EXPECT_EQ(seen.at(field), value) << field;

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "HeapLockCounter.h"
 #include "PluginHost.h"
@@ -131,6 +132,83 @@ TEST_F(Realtime, AHostAnsweringZeroGetsNoEffectAndNothingIsAllocated) {
     });
     EXPECT_EQ(effect, nullptr);
     EXPECT_EQ(counts.allocations(), 0);
+}
+
+// TapeMotor sizes its tape outside the audio thread (creation, resume after
+// a rate change); after that its audio, MIDI, parameter, program and text
+// paths touch no heap and no lock, also while it reads the host's tempo.
+namespace motor {
+
+VstTimeInfo hostTime{};
+VstIntPtr timedHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    if (opcode == audioMasterGetTime) return reinterpret_cast<VstIntPtr>(&hostTime);
+    return opcode == audioMasterVersion ? kHostVersion : 0;
+}
+enum : VstInt32 { kTrigger, kStop, kStart, kSync, kNumParameters = 6 };
+constexpr VstInt32 kMotorOpcodes[] = {effGetParamLabel, effGetParamDisplay, effGetParamName, effGetProgramNameIndexed,
+                                      effGetParameterProperties, effGetEffectName, effGetProductString};
+
+}  // namespace motor
+
+TEST_F(Realtime, TapeMotorAllocatesAndLocksNothingAfterSizingItsTape) {
+    host::PluginLibrary tapeMotor{TAPEMOTOR_PLUGIN_PATH};
+    motor::hostTime.tempo = 100.0;
+    motor::hostTime.flags = kVstTempoValid;
+    AEffect* effect = tapeMotor.entry()(motor::timedHost);
+    ASSERT_NE(effect, nullptr);
+    effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 96000.0f);
+    effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
+
+    static float in[2][kBlockFrames], out[2][kBlockFrames];
+    for (VstInt32 i = 0; i < kBlockFrames; ++i) in[0][i] = in[1][i] = static_cast<float>(i % 64) / 64.0f - 0.5f;
+    float* inputs[2] = {in[0], in[1]};
+    float* outputs[2] = {out[0], out[1]};
+    const auto blocks = [&](int count) {
+        for (int block = 0; block < count; ++block) effect->processReplacing(effect, inputs, outputs, kBlockFrames);
+    };
+    VstMidiEvent noteOn{kVstMidiType, sizeof(VstMidiEvent), 100, 0, 0, 0, {char(0x90), 60, 100, 0}, 0, 0, 0, 0};
+    VstMidiEvent noteOff = noteOn;
+    noteOff.midiData[0] = char(0x80);
+    VstEvents events{1, 0, {reinterpret_cast<VstEvent*>(&noteOn), nullptr}};
+
+    expectNothing(measure([&] { blocks(1); }), "caught up");
+    expectNothing(measure([&] {
+                      effect->setParameter(effect, motor::kStop, 0.0f);   // 10 ms
+                      effect->setParameter(effect, motor::kStart, 0.0f);  // 10 ms
+                      for (VstInt32 index = -1; index <= motor::kNumParameters; ++index) effect->getParameter(effect, index);
+                  }),
+                  "parameters");
+    expectNothing(measure([&] {
+                      effect->dispatcher(effect, effProcessEvents, 0, 0, &events, 0.0f);
+                      blocks(4);  // stop and standstill
+                      events.events[0] = reinterpret_cast<VstEvent*>(&noteOff);
+                      effect->dispatcher(effect, effProcessEvents, 0, 0, &events, 0.0f);
+                      blocks(8);  // start, crossfade, caught up
+                      effect->setParameter(effect, motor::kSync, 1.0f);
+                      effect->setParameter(effect, motor::kTrigger, 1.0f);
+                      blocks(40);  // a synced stop at the host's tempo
+                  }),
+                  "events and processing");
+    EXPECT_EQ(out[0][kBlockFrames - 1], 0.0f) << "stood still";
+    char text[256];
+    expectNothing(measure([&] {
+                      for (VstInt32 opcode : motor::kMotorOpcodes)
+                          for (VstInt32 index = -1; index <= motor::kNumParameters; ++index)
+                              effect->dispatcher(effect, opcode, index, 0, text, 0.0f);
+                      for (const char* typed : {"250 ms", "2 s", "1/8", "1 bar", "On", "-40", "nonsense"}) {
+                          std::strcpy(text, typed);
+                          effect->dispatcher(effect, effString2Parameter, motor::kStop, 0, text, 0.0f);
+                      }
+                      effect->dispatcher(effect, effSetProgram, 0, 2, nullptr, 0.0f);
+                      effect->dispatcher(effect, effGetProgramName, 0, 0, text, 0.0f);
+                      std::strcpy(text, "receiveVstMidiEvent");
+                      effect->dispatcher(effect, effCanDo, 0, 0, text, 0.0f);
+                      effect->dispatcher(effect, effGetTailSize, 0, 0, nullptr, 0.0f);
+                  }),
+                  "texts and programs");
+    const Counts closing = measure([&] { effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f); });
+    EXPECT_EQ(closing.allocations(), 0);
+    EXPECT_EQ(closing.frees + closing.deletes, 2) << "the tape and the effect object";
 }
 
 }  // namespace

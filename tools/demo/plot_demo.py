@@ -3,8 +3,11 @@
 spectrogram, where the pitch falls to standstill after the trigger and comes
 back at the release.
 
-Usage: plot_demo.py INPUT.wav OUTPUT.wav PICTURE.png STOP_SECONDS RELEASE_SECONDS
+Usage: plot_demo.py [--title TITLE] INPUT.wav OUTPUT.wav PICTURE.png STOP_SECONDS RELEASE_SECONDS
+
+--title names what was rendered (default: the tape stop with default Speed and Mix).
 """
+import argparse
 import struct
 import sys
 
@@ -21,6 +24,7 @@ LEVEL_WINDOW_SECONDS = 0.01
 SPECTROGRAM_FFT_FRAMES = 4096
 SPECTROGRAM_TOP_HZ = 3000
 FLOOR_DB = -80.0
+DEFAULT_TITLE = "Tarvo TapeStop demo: default Speed and Mix"
 
 
 def read_wav(path):
@@ -66,11 +70,20 @@ def mark_events(axis, stop_seconds, release_seconds):
                       textcoords="offset points", color="tab:red", fontsize=8)
 
 
+def arguments():
+    parser = argparse.ArgumentParser(usage=__doc__)
+    parser.add_argument("--title", default=DEFAULT_TITLE)
+    for name in ("input_path", "output_path", "picture_path"):
+        parser.add_argument(name)
+    parser.add_argument("stop_seconds", type=float)
+    parser.add_argument("release_seconds", type=float)
+    return parser.parse_args()
+
+
 def main():
-    if len(sys.argv) != 6:
-        sys.exit(__doc__)
-    input_path, output_path, picture_path = sys.argv[1:4]
-    stop_seconds, release_seconds = float(sys.argv[4]), float(sys.argv[5])
+    args = arguments()
+    input_path, output_path, picture_path = args.input_path, args.output_path, args.picture_path
+    stop_seconds, release_seconds = args.stop_seconds, args.release_seconds
     dry, rate = read_wav(input_path)
     wet, _ = read_wav(output_path)
 
@@ -80,7 +93,7 @@ def main():
     waves.plot(time, dry[:, 0], color="0.7", linewidth=0.4, label="input (left)")
     waves.plot(time, wet[:, 0], color="tab:blue", linewidth=0.4, label="output (left)")
     waves.set_ylabel("sample")
-    waves.set_title("Tarvo TapeStop demo: default Speed and Mix")
+    waves.set_title(args.title)
     waves.legend(loc="lower left", fontsize=8)
 
     for samples, colour, name in ((dry, "0.5", "input"), (wet, "tab:blue", "output")):
