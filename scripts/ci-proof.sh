@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The checks CI runs after `make test`; a developer can run them too.
 #   1. Ardour's VST scanner, a real third-party host, on the built plug-ins
+#      and `tapestop validate` at strictness 10 on them; at the default
+#      strictness on Debian's DPF plug-ins, whose findings are information
 #   2. the whole test suite built with AddressSanitizer and UBSan
 #   3. the concurrency test built with ThreadSanitizer
 #   4. the tests that load the plug-in under valgrind memcheck
@@ -22,6 +24,16 @@ cmake --build build -j "$jobs"
 
 step "real host: Ardour's VST 2.4 scanner"
 TAPESTOP_REQUIRE_REAL_HOST=1 build/tests/proof_realhost_test
+
+step "tapestop validate: our plug-ins at strictness 10"
+for plugin in build/tapestop.so build/stereogain.so; do
+  build/tapestop validate "$plugin" --strictness 10
+done
+
+step "tapestop validate: Debian's DPF plug-ins at the default strictness (information, not a failure)"
+dpkg -L dpf-plugins-vst | grep '\.so$' | while read -r plugin; do
+  build/tapestop validate "$plugin" 2> /dev/null | grep -Ev '^pass ' || true
+done
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer: all tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTOP_SANITIZE=address,undefined > /dev/null

@@ -61,6 +61,8 @@ std::vector<std::string> flagNames(VstInt32 flags, const std::array<FlagName, N>
 
 std::vector<std::string> flagNames(VstInt32 flags) { return flagNames(flags, kFlagNames); }
 
+}  // namespace
+
 std::string categoryName(VstIntPtr category) {
     switch (category) {
         case kPlugCategUnknown: return "unknown";
@@ -69,6 +71,8 @@ std::string categoryName(VstIntPtr category) {
         default: return "category " + std::to_string(category);
     }
 }
+
+namespace {
 
 // A text field of the interface's records, which need not end in a zero.
 template <std::size_t N>
@@ -169,6 +173,8 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
     return 0;
 }
 
+}  // namespace
+
 // A JSON string. Paths and plug-in texts are bytes of no stated encoding:
 // valid UTF-8 passes as it is; any other byte B becomes the escape of the
 // lone surrogate U+DC00 + B, which Python's "surrogateescape" turns back
@@ -197,6 +203,8 @@ std::string jsonString(const std::string& text) {
     }
     return out + "\"";
 }
+
+namespace {
 
 // Nine significant digits give back the exact float; JSON has no NaN.
 std::string jsonFloat(float value) {

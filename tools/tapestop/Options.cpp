@@ -284,6 +284,7 @@ std::string usageText() {
   tapestop render [options] INPUT OUTPUT
   tapestop info [--plugin PATH] [--json]
   tapestop demo OUTPUT
+  tapestop validate PLUGIN.so [--strictness 1-10] [--json] [--only NAME,...] [--seed S]
   tapestop --help | --version
 
 render: runs INPUT through a VST 2.4 plug-in (the Tarvo TapeStop built with
@@ -309,6 +310,10 @@ TIME is seconds (2.5s), milliseconds (250ms) or frames (120000).
 
 info: prints the plug-in's identity, flags, programs, tail, canDo answers and
 parameters with their properties (--json: as JSON).
+
+validate: checks any VST 2.4 plug-in as a strict host would, each check in a
+child process of its own; exit status 1 when a check fails (default
+strictness 5; 10 runs every check; --time-limit SECONDS per check, default 60).
 
 demo: writes a few seconds of synthesized stereo tones and hits to OUTPUT,
 a signal in which a tape stop is easy to hear.

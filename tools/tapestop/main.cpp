@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <string>
 #include <variant>
 
 #include "DefaultPlugin.h"
@@ -12,6 +13,7 @@
 #include "Info.h"
 #include "Options.h"
 #include "Render.h"
+#include "validate/Validate.h"
 
 namespace {
 
@@ -64,6 +66,7 @@ int run(const tapestop::Command& command) {
 
 int main(int argc, char** argv) {
     try {
+        if (argc >= 2 && std::string(argv[1]) == "validate") return tapestop::validate::runCommand(argc - 2, argv + 2);
         return run(tapestop::parseCommandLine(argc, argv));
     } catch (const tapestop::Interrupted& interrupted) {
         std::cerr << "tapestop: " << interrupted.what() << "\n";

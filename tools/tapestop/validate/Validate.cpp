@@ -1,0 +1,257 @@
+#include "Validate.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "ChildProcess.h"
+#include "Checks.h"
+#include "Info.h"
+#include "Options.h"
+#include "PluginHost.h"
+#include "Session.h"
+
+namespace tapestop::validate {
+
+namespace {
+
+constexpr int kDefaultStrictness = 5;
+
+int wholeNumber(const std::string& option, const std::string& text, long long low, long long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high)
+        throw UsageError("bad value '" + text + "' for " + option + ": give a whole number from " +
+                         std::to_string(low) + " to " + std::to_string(high));
+    return static_cast<int>(value);
+}
+
+std::vector<std::string> splitNames(const std::string& text) {
+    std::vector<std::string> names;
+    std::istringstream in(text);
+    for (std::string name; std::getline(in, name, ',');)
+        if (!name.empty()) names.push_back(name);
+    return names;
+}
+
+bool known(const std::string& name) {
+    const auto& checks = allChecks();
+    return std::any_of(checks.begin(), checks.end(), [&](const Check& check) { return name == check.name; });
+}
+
+bool selected(const Options& options, const Check& check) {
+    if (options.only.empty()) return check.strictness <= options.settings.strictness;
+    return std::find(options.only.begin(), options.only.end(), check.name) != options.only.end();
+}
+
+// Fixed-size texts a child fills in for the parent.
+struct IdentityRecord {
+    bool known;
+    char name[128], vendor[128], product[128], uniqueId[8];
+    int version, inputs, outputs, parameters, programs;
+};
+
+void copyInto(char* target, std::size_t size, const std::string& text) {
+    std::snprintf(target, size, "%s", text.c_str());
+}
+
+void readIdentity(const Settings& settings, IdentityRecord& record) {
+    host::PluginLibrary library(settings.pluginPath);
+    ValidationHost host;
+    Instance instance(library, host);
+    host::Effect& effect = instance.effect();
+    copyInto(record.name, sizeof record.name, effect.effectName());
+    copyInto(record.vendor, sizeof record.vendor, effect.vendorString());
+    copyInto(record.product, sizeof record.product, effect.productString());
+    copyInto(record.uniqueId, sizeof record.uniqueId, host::fourCharText(instance.record().uniqueID));
+    record.version = instance.record().version;
+    record.inputs = instance.inputs();
+    record.outputs = instance.outputs();
+    record.parameters = instance.parameters();
+    record.programs = instance.record().numPrograms;
+    record.known = true;
+}
+
+Identity identify(const Settings& settings) {
+    host::ChildProcess child(
+        [&](host::ChildContext& context) {
+            keepStdoutForTheReport();
+            auto& record = *static_cast<IdentityRecord*>(context.shared());
+            try {
+                readIdentity(settings, record);
+            } catch (const std::exception&) {
+                return 1;  // the load check reports why
+            }
+            return 0;
+        },
+        sizeof(IdentityRecord));
+    child.finish(settings.timeLimitSeconds);
+    const auto& record = *static_cast<const IdentityRecord*>(child.shared());
+    if (!record.known) return Identity{};
+    const auto text = [](const auto& field) { return std::string(field, strnlen(field, sizeof field)); };
+    return Identity{true, text(record.name), text(record.vendor), text(record.product), text(record.uniqueId),
+                    record.version, record.inputs, record.outputs, record.parameters, record.programs};
+}
+
+// One check in its own child: a crash, an exit or a hang is this check's failure.
+CheckReport runIsolated(const Settings& settings, const Check& check) {
+    const auto started = std::chrono::steady_clock::now();
+    host::ChildProcess child(
+        [&](host::ChildContext& context) {
+            keepStdoutForTheReport();
+            auto& record = *static_cast<CheckRecord*>(context.shared());
+            CheckContext checkContext(settings, record, context.progress());
+            try {
+                check.run(checkContext);
+            } catch (const std::exception& error) {
+                checkContext.fail(error.what());
+            }
+            return 0;
+        },
+        sizeof(CheckRecord));
+    const host::ChildOutcome outcome = child.finish(settings.timeLimitSeconds);
+    // The record lies in memory the plug-in could have scribbled on: read it
+    // within its bounds, and take an impossible result for a failure.
+    const auto& record = *static_cast<const CheckRecord*>(child.shared());
+    const Result result = record.result <= Result::kFail ? record.result : Result::kFail;
+    CheckReport report{check.name, check.strictness, result,
+                       std::string(record.detail, strnlen(record.detail, CheckRecord::kDetailChars)),
+                       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()};
+    if (!outcome.succeeded()) {
+        report.result = Result::kFail;
+        const std::string ending = "the plug-in " + outcome.describe();
+        report.detail = report.detail.empty() ? ending : ending + "; before that: " + report.detail;
+    }
+    return report;
+}
+
+const char* kUsage =
+    "tapestop validate PLUGIN.so [--strictness N] [--json] [--only NAME,...] [--seed S] [--time-limit SECONDS]";
+
+}  // namespace
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    options.settings.strictness = kDefaultStrictness;
+    std::vector<std::string> positional;
+    for (int i = 0; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw UsageError("option " + argument + " needs a value");
+            return argv[++i];
+        };
+        if (argument == "--strictness")
+            options.settings.strictness = wholeNumber(argument, value(), kMinStrictness, kMaxStrictness);
+        else if (argument == "--json")
+            options.json = true;
+        else if (argument == "--seed")
+            options.settings.seed = static_cast<std::uint32_t>(wholeNumber(argument, value(), 0, 2147483647));
+        else if (argument == "--time-limit")
+            options.settings.timeLimitSeconds = wholeNumber(argument, value(), 1, 3600);
+        else if (argument == "--only")
+            for (const std::string& name : splitNames(value())) {
+                if (!known(name)) throw UsageError("unknown check '" + name + "' for --only");
+                options.only.push_back(name);
+            }
+        else if (argument.size() > 1 && argument[0] == '-')
+            throw UsageError("unknown option '" + argument + "'; usage: " + kUsage);
+        else
+            positional.push_back(argument);
+    }
+    if (positional.size() != 1) throw UsageError(std::string(positional.empty() ? "missing PLUGIN.so" : "more than one plug-in") + "; usage: " + kUsage);
+    options.settings.pluginPath = positional.front();
+    return options;
+}
+
+int Report::count(Result result) const {
+    return static_cast<int>(std::count_if(checks.begin(), checks.end(), [&](const CheckReport& c) { return c.result == result; }));
+}
+
+Report validate(const Options& options) {
+    Report report{options.settings, identify(options.settings), {}};
+    bool loads = true;
+    for (const Check& check : allChecks()) {
+        if (host::InterruptWatch::pendingSignal() != 0) break;
+        CheckReport skipped{check.name, check.strictness, Result::kSkip, "", 0.0};
+        if (!selected(options, check)) {
+            report.checks.push_back(skipped);
+        } else if (!loads) {
+            // Every other check would fail the same way; the load check says why.
+            skipped.detail = "not run: the plug-in does not load";
+            report.checks.push_back(skipped);
+        } else {
+            report.checks.push_back(runIsolated(options.settings, check));
+            loads = !(check.run == checkLoad && report.checks.back().result == Result::kFail);
+        }
+    }
+    return report;
+}
+
+std::string formatText(const Report& report) {
+    std::ostringstream out;
+    const Identity& id = report.identity;
+    out << "validating " << report.settings.pluginPath << "\n";
+    if (id.known)
+        out << "  " << id.name << " by " << id.vendor << " (" << id.product << "), ID '" << id.uniqueId << "', version "
+            << id.version << ", " << id.inputs << " in, " << id.outputs << " out, " << id.parameters
+            << " parameters, " << id.programs << " programs\n";
+    out << "  strictness " << report.settings.strictness << ", seed " << report.settings.seed << "\n\n";
+    double seconds = 0.0;
+    for (const CheckReport& check : report.checks) {
+        seconds += check.seconds;
+        if (check.result == Result::kSkip) continue;
+        char head[64];
+        std::snprintf(head, sizeof head, "%-4s  %-20s %6.2f s  ", resultName(check.result), check.name.c_str(),
+                      check.seconds);
+        out << head << check.detail << "\n";
+    }
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "\n%d passed, %d warned, %d failed, %d not run at strictness %d (%.1f s)\n",
+                  report.count(Result::kPass), report.count(Result::kWarn), report.count(Result::kFail),
+                  report.count(Result::kSkip), report.settings.strictness, seconds);
+    out << summary;
+    return out.str();
+}
+
+std::string formatJson(const Report& report) {
+    std::ostringstream out;
+    const Identity& id = report.identity;
+    out << "{\n  \"plugin\": {\"path\": " << jsonString(report.settings.pluginPath);
+    if (id.known)
+        out << ", \"name\": " << jsonString(id.name) << ", \"vendor\": " << jsonString(id.vendor)
+            << ", \"product\": " << jsonString(id.product) << ", \"uniqueId\": " << jsonString(id.uniqueId)
+            << ", \"version\": " << id.version << ", \"inputs\": " << id.inputs << ", \"outputs\": " << id.outputs
+            << ", \"parameters\": " << id.parameters << ", \"programs\": " << id.programs;
+    out << "},\n  \"strictness\": " << report.settings.strictness << ",\n  \"seed\": " << report.settings.seed
+        << ",\n  \"checks\": [";
+    for (std::size_t i = 0; i < report.checks.size(); ++i) {
+        const CheckReport& check = report.checks[i];
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", check.seconds);
+        out << (i == 0 ? "\n" : ",\n") << "    {\"name\": " << jsonString(check.name) << ", \"level\": "
+            << check.strictness << ", \"result\": \"" << resultName(check.result) << "\", \"detail\": "
+            << jsonString(check.detail) << ", \"durationSeconds\": " << seconds << "}";
+    }
+    out << "\n  ],\n  \"counts\": {\"pass\": " << report.count(Result::kPass) << ", \"warn\": "
+        << report.count(Result::kWarn) << ", \"fail\": " << report.count(Result::kFail) << ", \"skip\": "
+        << report.count(Result::kSkip) << "},\n  \"passed\": " << (report.failed() ? "false" : "true") << "\n}\n";
+    return out.str();
+}
+
+int runCommand(int argc, char** argv) {
+    const Options options = parseOptions(argc, argv);
+    host::InterruptWatch watch;
+    const Report report = validate(options);
+    std::cout << (options.json ? formatJson(report) : formatText(report));
+    if (const int signal = host::InterruptWatch::pendingSignal())
+        throw std::runtime_error("validation interrupted (" + host::signalName(signal) + ")");
+    return report.failed() ? 1 : 0;
+}
+
+}  // namespace tapestop::validate

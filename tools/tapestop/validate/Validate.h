@@ -1,0 +1,52 @@
+// `tapestop validate PLUGIN.so [--strictness N] [--json] [--only NAME,...]
+// [--seed S] [--time-limit SECONDS]`: runs the checks of allChecks() on any
+// VST 2.4 plug-in, each in a child process of its own, and reports them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Check.h"
+
+namespace tapestop::validate {
+
+struct Options {
+    Settings settings;
+    bool json = false;
+    std::vector<std::string> only;  // empty: every check up to the strictness
+};
+
+// Throws tapestop::UsageError for a command line that cannot be carried out.
+Options parseOptions(int argc, char** argv);
+
+// What the plug-in says it is, read in a child process of its own.
+struct Identity {
+    bool known = false;
+    std::string name, vendor, product, uniqueId;
+    int version = 0, inputs = 0, outputs = 0, parameters = 0, programs = 0;
+};
+
+struct CheckReport {
+    std::string name;
+    int strictness = 0;
+    Result result = Result::kSkip;
+    std::string detail;
+    double seconds = 0.0;
+};
+
+struct Report {
+    Settings settings;
+    Identity identity;
+    std::vector<CheckReport> checks;  // every check, skipped ones included
+    int count(Result result) const;
+    bool failed() const { return count(Result::kFail) > 0; }
+};
+
+Report validate(const Options& options);
+std::string formatText(const Report& report);
+std::string formatJson(const Report& report);
+
+// The whole command: answers the exit status (0 nothing failed, 1 something did).
+int runCommand(int argc, char** argv);
+
+}  // namespace tapestop::validate
