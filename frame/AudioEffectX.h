@@ -162,11 +162,11 @@ public:
     virtual VstInt32 getGetTailSize() { return 0; }
     /// Request audioMasterGetDirectory (41); any thread; answers the host's pointer to the plug-in's folder, or null.
     virtual void* getDirectory();
-    /// effGetEffectName (45), a buffer of kVstMaxEffectNameLen + 1 bytes; any thread; writes nothing and answers false.
+    /// effGetEffectName (45), a host buffer (write at most 24 characters and a terminator); any thread; writes nothing and answers false.
     virtual bool getEffectName(char* name) { (void)name; return false; }
-    /// effGetVendorString (47), a buffer of kVstMaxVendorStrLen + 1 bytes; any thread; writes nothing and answers false.
+    /// effGetVendorString (47), a host buffer (write at most 24 characters and a terminator); any thread; writes nothing and answers false.
     virtual bool getVendorString(char* text) { (void)text; return false; }
-    /// effGetProductString (48), a buffer of kVstMaxProductStrLen + 1 bytes; any thread; writes nothing and answers false.
+    /// effGetProductString (48), a host buffer (write at most 24 characters and a terminator); any thread; writes nothing and answers false.
     virtual bool getProductString(char* text) { (void)text; return false; }
     /// effGetVendorVersion (49); any thread; answers 0.
     virtual VstInt32 getVendorVersion() { return 0; }

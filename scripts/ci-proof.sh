@@ -26,7 +26,7 @@ step "real host: Ardour's VST 2.4 scanner"
 TAPESTOP_REQUIRE_REAL_HOST=1 build/tests/proof_realhost_test
 
 step "tapestop validate: our plug-ins at strictness 10"
-for plugin in build/tapestop.so build/stereogain.so; do
+for plugin in build/tapestop.so build/tapemotor.so build/stereogain.so build/tempotremolo.so build/notegate.so; do
   build/tapestop validate "$plugin" --strictness 10
 done
 
