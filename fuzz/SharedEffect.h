@@ -45,12 +45,19 @@ inline void closeEffect(AEffect* effect) {
     if (effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f) != 1) fail("effClose did not answer 1", 0);
 }
 
+// Closes the effect and puts a fresh one in its place.
+inline void renewEffect(AEffect*& effect) {
+    closeEffect(effect);
+    effect = createEffect();
+    if (effect == nullptr) fail("no effect", 0);
+}
+
 // Runs one input on the shared effect, then restores it; when checking, runs
-// the input on a fresh effect too and compares. Prepare(AEffect*, data,
+// the input on a fresh effect too and compares. Prepare(AEffect*&, data,
 // size) may ready the shared effect for this input first; Run(AEffect*&,
-// Input&, Digest&, bool shared) may replace the effect it is given by a fresh
-// one (closing the old); Restore(AEffect*) puts the shared effect back into
-// its start state.
+// Input&, Digest&, bool shared) may use it; either may renew it
+// (renewEffect). Restore(AEffect*) puts the shared effect back into its start
+// state.
 template <typename Prepare, typename Run, typename Restore>
 void runShared(const std::uint8_t* data, std::size_t size, Prepare&& prepare, Run&& run, Restore&& restore) {
     static AEffect* shared = createEffect();

@@ -33,8 +33,18 @@ namespace {
 constexpr VstInt32 kMaxBlockFrames = 4096;
 constexpr VstInt32 kMinBlockFrames = -16;
 constexpr std::size_t kGuardFrames = 16;
-constexpr long kMaxFramesPerInput = 1 << 20;
 constexpr long kMaxLongRunFrames = 490000;  // just past the wrap at 480,000
+// One full long run and a few dozen blocks beside it: more frames in one
+// input reach nothing new and only slow the fuzzing down.
+constexpr long kMaxFramesPerInput = kMaxLongRunFrames + 25 * kMaxBlockFrames;
+// Long runs call the effect with no fewer frames than this: smaller calls are
+// the ordinary actions' part, and hundreds of thousands of them would make
+// one input take seconds.
+constexpr VstInt32 kMinLongRunBlockFrames = 256;
+// Before an input that lets the reader run ahead, up to this many recorded
+// slots are cleared by recording zeros over them; more cost longer than a
+// fresh effect does.
+constexpr long kMaxClearedSlots = 32768;
 constexpr std::uint8_t kLongRunHalvings = 24;
 constexpr long kBufferLength = 480000;
 constexpr float kSentinel = -7777.25f;
@@ -60,16 +70,30 @@ struct Channel {
 };
 Channel inL, inR, outL, outR;
 
+// The harness's own loops over its own arrays, per sample, go without
+// sanitizer and coverage instrumentation: instrumented, they cost more than
+// the effect's processing of the same frames. The effect's code keeps all of
+// its checks.
+#define HARNESS_UNINSTRUMENTED __attribute__((no_sanitize("address", "undefined", "coverage")))
+
+HARNESS_UNINSTRUMENTED void fillFrames(float* to, std::size_t count, float value) {
+    for (std::size_t i = 0; i < count; ++i) to[i] = value;
+}
+
+HARNESS_UNINSTRUMENTED void copyFrames(const float* from, float* to, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
+}
+
 // Half the samples are 16-bit audio, the others any finite float up to
 // kMaxInputMagnitude, so edge values reach the recording as well.
-float finite(float value) { return std::isfinite(value) && std::fabs(value) <= kMaxInputMagnitude ? value : 0.0f; }
+HARNESS_UNINSTRUMENTED float finite(float value) { return std::isfinite(value) && std::fabs(value) <= kMaxInputMagnitude ? value : 0.0f; }
 
 float takeSample(fuzz::Input& input, bool wide) {
     if (!wide) return static_cast<float>(input.take<std::int16_t>()) * kInt16Scale;
     return finite(input.takeFloatBits());
 }
 
-// Signals a long run generates, frame by frame.
+// Signals a long run generates, a block at a time.
 enum class Signal : std::uint8_t { kSilence, kConstant, kRamp, kNoise, kCount };
 
 struct Generator {
@@ -78,16 +102,22 @@ struct Generator {
     std::uint32_t state;  // the noise's
     long frame = 0;
 
-    float next() {
-        const long n = frame++;
+    HARNESS_UNINSTRUMENTED void fill(float* to, std::size_t count) {
         switch (signal) {
-            case Signal::kConstant: return value;
-            case Signal::kRamp: return finite(value * static_cast<float>(n % 65536));
+            case Signal::kConstant: fillFrames(to, count, value); break;
+            case Signal::kRamp:
+                for (std::size_t i = 0; i < count; ++i)
+                    to[i] = finite(value * static_cast<float>((frame + static_cast<long>(i)) % 65536));
+                break;
             case Signal::kNoise:
-                state = state * 1664525u + 1013904223u;
-                return static_cast<float>(static_cast<std::int32_t>(state)) * (1.0f / 2147483648.0f);
-            default: return 0.0f;
+                for (std::size_t i = 0; i < count; ++i) {
+                    state = state * 1664525u + 1013904223u;
+                    to[i] = static_cast<float>(static_cast<std::int32_t>(state)) * (1.0f / 2147483648.0f);
+                }
+                break;
+            default: fillFrames(to, count, 0.0f); break;
         }
+        frame += static_cast<long>(count);
     }
 };
 
@@ -123,9 +153,7 @@ void processScratch(AEffect* effect, VstInt32 frames) {
 // A fresh effect in place of the shared one, brought to where this input
 // has taken the shared one so far: no rising edge yet, a NaN trigger last.
 void replaceByFresh(AEffect*& effect, const Session& session, Recording& recording) {
-    fuzz::closeEffect(effect);
-    effect = fuzz::createEffect();
-    if (effect == nullptr) fuzz::fail("no effect", 0);
+    fuzz::renewEffect(effect);
     setParameter(effect, kTrigger, session.previousTrigger);
     processScratch(effect, 1);
     setParameter(effect, kTrigger, session.trigger);
@@ -146,8 +174,7 @@ void beforeFrames(AEffect*& effect, Session& session, Recording& recording, long
 // Whether the first frames of both output channels are finite: a sample is
 // not when all its exponent bits are set. One pass without branches, so that
 // long runs stay cheap; the frame at fault is looked for only on failure.
-// The harness's own arrays need no bounds checks here.
-__attribute__((no_sanitize("address"))) bool allFinite(std::size_t frames) {
+HARNESS_UNINSTRUMENTED bool allFinite(std::size_t frames) {
     constexpr std::uint32_t kExponentBits = 0x7F800000u;
     std::uint32_t nonFinite = 0;
     for (std::size_t i = 0; i < frames; ++i) {
@@ -163,17 +190,12 @@ __attribute__((no_sanitize("address"))) bool allFinite(std::size_t frames) {
 void processChecked(AEffect* effect, const Session& session, VstInt32 count, bool inPlace, fuzz::Digest& digest) {
     const auto fill = static_cast<std::size_t>(std::max(count, 0));
     const std::size_t guardEnd = fill + kGuardFrames;
-    std::fill(outL.samples.begin() + static_cast<long>(fill), outL.samples.begin() + static_cast<long>(guardEnd),
-              kSentinel);
-    std::fill(outR.samples.begin() + static_cast<long>(fill), outR.samples.begin() + static_cast<long>(guardEnd),
-              kSentinel);
     if (inPlace) {
-        std::copy_n(inL.samples.begin(), fill, outL.samples.begin());
-        std::copy_n(inR.samples.begin(), fill, outR.samples.begin());
-    } else {
-        std::fill_n(outL.samples.begin(), fill, kSentinel);
-        std::fill_n(outR.samples.begin(), fill, kSentinel);
+        copyFrames(inL.samples.data(), outL.samples.data(), fill);
+        copyFrames(inR.samples.data(), outR.samples.data(), fill);
     }
+    fillFrames(outL.samples.data() + (inPlace ? fill : 0), inPlace ? kGuardFrames : guardEnd, kSentinel);
+    fillFrames(outR.samples.data() + (inPlace ? fill : 0), inPlace ? kGuardFrames : guardEnd, kSentinel);
     float* inputs[2] = {inPlace ? outL.samples.data() : inL.samples.data(),
                         inPlace ? outR.samples.data() : inR.samples.data()};
     float* outputs[2] = {outL.samples.data(), outR.samples.data()};
@@ -198,16 +220,15 @@ long longRun(AEffect*& effect, Session& session, Recording& recording, fuzz::Inp
     // stay short, which keeps the inputs per second up.
     const long longest = input.take<std::uint32_t>() % (kMaxLongRunFrames + 1);
     const long frames = std::min<long>(longest >> (input.take<std::uint8_t>() % kLongRunHalvings), framesLeft);
-    const auto block = static_cast<VstInt32>(input.take<std::uint16_t>() % kMaxBlockFrames + 1);
+    const auto block =
+        std::max(static_cast<VstInt32>(input.take<std::uint16_t>() % kMaxBlockFrames + 1), kMinLongRunBlockFrames);
     const auto kind = static_cast<Signal>(input.take<std::uint8_t>() % static_cast<std::uint8_t>(Signal::kCount));
     Generator left{kind, finite(input.takeFloatBits()), input.take<std::uint32_t>()};
     Generator right{kind, -left.value, ~left.state};
     for (long done = 0; done < frames;) {
         const auto count = static_cast<VstInt32>(std::min<long>(block, frames - done));
-        for (VstInt32 i = 0; i < count; ++i) {
-            inL.samples[static_cast<std::size_t>(i)] = left.next();
-            inR.samples[static_cast<std::size_t>(i)] = right.next();
-        }
+        left.fill(inL.samples.data(), static_cast<std::size_t>(count));
+        right.fill(inR.samples.data(), static_cast<std::size_t>(count));
         beforeFrames(effect, session, recording, count);
         processChecked(effect, session, count, inPlace, digest);
         done += count;
@@ -299,9 +320,15 @@ bool mayReadAhead(const std::uint8_t* data, std::size_t size) {
 
 // Before an input that lets the reader run ahead: zeros recorded over every
 // slot earlier inputs may have written, from a rising edge on, as a fresh
-// effect holds them; then the start state again.
-void prepare(AEffect* effect, const std::uint8_t* data, std::size_t size) {
+// effect holds them, and then the start state again; or a fresh effect, where
+// that is cheaper.
+void prepare(AEffect*& effect, const std::uint8_t* data, std::size_t size) {
     if (sharedRecording.slots == 0 || !mayReadAhead(data, size)) return;
+    if (sharedRecording.slots > kMaxClearedSlots) {
+        fuzz::renewEffect(effect);
+        sharedRecording.slots = 0;
+        return;
+    }
     setParameter(effect, kTrigger, kStartTrigger);
     processScratch(effect, 1);
     setParameter(effect, kSpeed, kFastestSpeed);
