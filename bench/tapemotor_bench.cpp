@@ -5,18 +5,16 @@
 // sets them against the targets at block 512:
 //   caught up          <= 2 x memcpy
 //   stopping, starting <= 25 ns per frame
-#include <benchmark/benchmark.h>
-
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <map>
-#include <string>
-#include <vector>
 
+#include "BenchSupport.h"
 #include "PluginHost.h"
 
 namespace {
+
+using bench::BM_Memcpy;
+using bench::reportFrames;
 
 constexpr float kRateHz = 48000.0f;
 constexpr VstInt32 kTrigger = 0, kStop = 1, kStart = 2;
@@ -32,21 +30,12 @@ host::PluginLibrary& library() {
     return loaded;
 }
 
-class Driven {
+class Driven : public bench::DrivenPlugin {
 public:
-    Driven() : effect(library(), host), inL(kLargestBlockFrames), inR(kLargestBlockFrames), outL(kLargestBlockFrames), outR(kLargestBlockFrames) {
-        host.setRecording(false);
-        effect.start(kRateHz, kLargestBlockFrames);
-        for (int i = 0; i < kLargestBlockFrames; ++i) {
-            inL[i] = std::sin(0.01f * static_cast<float>(i));
-            inR[i] = std::cos(0.013f * static_cast<float>(i));
-        }
-    }
+    Driven() : DrivenPlugin(library(), kRateHz, kLargestBlockFrames) {}
     void process(long frames) {
-        for (; frames > 0; frames -= kLargestBlockFrames) {
-            const auto block = static_cast<VstInt32>(std::min<long>(frames, kLargestBlockFrames));
-            effect.processStereo(inL.data(), inR.data(), outL.data(), outR.data(), block);
-        }
+        for (; frames > 0; frames -= kLargestBlockFrames)
+            processBlock(static_cast<int>(std::min<long>(frames, kLargestBlockFrames)));
     }
     // Caught up, then a 10 s stop begins.
     void enterStop() {
@@ -64,38 +53,9 @@ public:
         effect.setParameter(kStart, kLongest);
         effect.setParameter(kTrigger, 0.0f);
     }
-
-    host::Host host;
-    host::Effect effect;
-    std::vector<float> inL, inR, outL, outR;
 };
 
-void reportFrames(benchmark::State& state, int blockFrames) {
-    state.counters["frames"] = blockFrames;
-    state.SetItemsProcessed(state.iterations() * blockFrames);
-}
-
-void BM_Memcpy(benchmark::State& state) {
-    const int block = static_cast<int>(state.range(0));
-    Driven driven;
-    const std::size_t bytes = static_cast<std::size_t>(block) * sizeof(float);
-    for (auto _ : state) {
-        std::memcpy(driven.outL.data(), driven.inL.data(), bytes);
-        std::memcpy(driven.outR.data(), driven.inR.data(), bytes);
-        benchmark::ClobberMemory();
-    }
-    reportFrames(state, block);
-}
-
-void BM_CaughtUp(benchmark::State& state) {
-    const int block = static_cast<int>(state.range(0));
-    Driven driven;
-    for (auto _ : state) {
-        driven.process(block);
-        benchmark::ClobberMemory();
-    }
-    reportFrames(state, block);
-}
+void BM_CaughtUp(benchmark::State& state) { bench::blocksAsStarted<Driven>(state); }
 
 // Frames of a ramp, entered anew before it ends.
 template <void (Driven::*enter)()>
@@ -121,31 +81,16 @@ void ramp(benchmark::State& state) {
 void BM_Stopping(benchmark::State& state) { ramp<&Driven::enterStop>(state); }
 void BM_Starting(benchmark::State& state) { ramp<&Driven::enterStart>(state); }
 
-void blockSizes(benchmark::internal::Benchmark* benchmark) {
-    for (int block : kBlockSizesFrames) benchmark->Arg(block);
-}
+constexpr auto blockSizes = bench::blockSizes<kBlockSizesFrames>;
 
 BENCHMARK(BM_Memcpy)->Apply(blockSizes);
 BENCHMARK(BM_CaughtUp)->Apply(blockSizes);
 BENCHMARK(BM_Stopping)->Apply(blockSizes);
 BENCHMARK(BM_Starting)->Apply(blockSizes);
 
-// CPU nanoseconds per frame at the target block, for the table: CPU time,
-// since other work on a shared machine inflates wall time.
-class TargetReporter : public benchmark::ConsoleReporter {
+// The figures at the target block against the targets.
+class TargetReporter : public bench::FrameReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const auto frames = run.counters.find("frames");
-            if (run.error_occurred || run.iterations == 0 || frames == run.counters.end() ||
-                static_cast<int>(frames->second.value) != kTargetBlockFrames)
-                continue;
-            nsPerFrame[run.run_name.function_name] =
-                run.cpu_accumulated_time / static_cast<double>(run.iterations) * 1e9 / frames->second.value;
-        }
-    }
-
     void printTable() const {
         std::printf("\nTapeMotor, CPU ns per frame at block %d (! = target missed)\n", kTargetBlockFrames);
         const double memcpyNs = figure("BM_Memcpy");
@@ -161,21 +106,9 @@ public:
     }
 
 private:
-    double figure(const char* name) const {
-        const auto found = nsPerFrame.find(name);
-        return found != nsPerFrame.end() ? found->second : 0.0;
-    }
-    std::map<std::string, double> nsPerFrame;
+    double figure(const char* name) const { return nsPerFrame(name, kTargetBlockFrames); }
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    TargetReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    reporter.printTable();
-    return 0;
-}
+int main(int argc, char** argv) { return bench::runWithTable<TargetReporter>(argc, argv); }

@@ -10,19 +10,19 @@
 // and at block 32 no slower than before the fast phases, as ratios measured
 // then on the development machine.
 // The plug-in is loaded from the build tree and driven through its record.
-#include <benchmark/benchmark.h>
-
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "PluginHost.h"
 
 namespace {
+
+using bench::BM_Memcpy;
+using bench::reportFrames;
 
 constexpr VstInt32 kTrigger = 0;
 constexpr VstInt32 kSpeed = 1;
@@ -48,30 +48,15 @@ constexpr long kPowfLoopFrames = 150000;
 constexpr float kCurveBase = 2.5f;
 constexpr float kCurveFrames = -8000.0f;
 
-struct Signal {
-    Signal() : inL(kLargestBlockFrames), inR(kLargestBlockFrames), outL(kLargestBlockFrames), outR(kLargestBlockFrames) {
-        for (int i = 0; i < kLargestBlockFrames; ++i) {
-            inL[i] = std::sin(0.01f * static_cast<float>(i));
-            inR[i] = std::cos(0.013f * static_cast<float>(i));
-        }
-    }
-    std::vector<float> inL, inR, outL, outR;
-};
-
 host::PluginLibrary& library() {
     static host::PluginLibrary loaded(TAPESTOP_PLUGIN_PATH);
     return loaded;
 }
 
-class Driven {
+class Driven : public bench::DrivenPlugin {
 public:
-    Driven() : effect(library(), host) {
-        host.setRecording(false);
-        effect.start(48000.0f, kLargestBlockFrames);
-    }
-    void process(int frames) {
-        effect.processStereo(signal.inL.data(), signal.inR.data(), signal.outL.data(), signal.outR.data(), frames);
-    }
+    Driven() : DrivenPlugin(library(), 48000.0f, kLargestBlockFrames) {}
+    void process(int frames) { processBlock(frames); }
     // A new stop, processed up to the region's first frame.
     void enter(const StopRegion& region) {
         effect.setParameter(kTrigger, 0.0f);
@@ -85,37 +70,10 @@ public:
         }
     }
 
-    host::Host host;
-    host::Effect effect;
-    Signal signal;
     long framesIntoStop = 0;
 };
 
-void reportFrames(benchmark::State& state, int blockFrames) {
-    state.counters["frames"] = blockFrames;
-    state.SetItemsProcessed(state.iterations() * blockFrames);
-}
-
-void BM_PassThrough(benchmark::State& state) {
-    const int block = static_cast<int>(state.range(0));
-    Driven driven;
-    for (auto _ : state) {
-        driven.process(block);
-        benchmark::ClobberMemory();
-    }
-    reportFrames(state, block);
-}
-
-void BM_Memcpy(benchmark::State& state) {
-    const int block = static_cast<int>(state.range(0));
-    Signal signal;
-    for (auto _ : state) {
-        std::memcpy(signal.outL.data(), signal.inL.data(), static_cast<std::size_t>(block) * sizeof(float));
-        std::memcpy(signal.outR.data(), signal.inR.data(), static_cast<std::size_t>(block) * sizeof(float));
-        benchmark::ClobberMemory();
-    }
-    reportFrames(state, block);
-}
+void BM_PassThrough(benchmark::State& state) { bench::blocksAsStarted<Driven>(state); }
 
 void engaged(benchmark::State& state, const StopRegion& region) {
     const int block = static_cast<int>(state.range(0));
@@ -176,9 +134,7 @@ void BM_Close(benchmark::State& state) {
     }
 }
 
-void blockSizes(benchmark::internal::Benchmark* benchmark) {
-    for (int block : kBlockSizesFrames) benchmark->Arg(block);
-}
+constexpr auto blockSizes = bench::blockSizes<kBlockSizesFrames>;
 
 BENCHMARK(BM_Memcpy)->Apply(blockSizes);
 BENCHMARK(BM_PassThrough)->Apply(blockSizes);
@@ -209,24 +165,9 @@ constexpr Target kTargets[] = {
     {"stopped", "BM_Stopped", "BM_PowfLoop", 0.5, 0.65},
 };
 
-// Keeps CPU nanoseconds per frame of every run, for the table of ratios:
-// CPU time, since other work on a shared machine inflates wall time.
-class RatioReporter : public benchmark::ConsoleReporter {
+// The table of ratios.
+class RatioReporter : public bench::FrameReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred || run.iterations == 0) continue;
-            const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-            const auto frames = run.counters.find("frames");
-            const std::string name = run.run_name.function_name;
-            if (frames == run.counters.end())
-                microseconds[name] = seconds * 1e6;
-            else
-                nsPerFrame[name][static_cast<int>(frames->second.value)] = seconds * 1e9 / frames->second.value;
-        }
-    }
-
     // Benchmarks left out by --benchmark_filter show as "-".
     void printTable() const {
         std::printf("\nCPU ns per frame, and the ratio to its limit (! = target missed)\n");
@@ -237,22 +178,15 @@ public:
         row("powf loop", "BM_PowfLoop", nullptr);
         for (const Target& target : kTargets) row(target.label, target.name, &target);
         for (const char* name : {"BM_Create", "BM_Close"})
-            if (microseconds.count(name) != 0) std::printf("%-16s %8.1f us\n", name + 3, microseconds.at(name));
+            if (microseconds(name) > 0.0) std::printf("%-16s %8.1f us\n", name + 3, microseconds(name));
     }
 
 private:
-    double find(const std::string& name, int block) const {
-        const auto benchmark = nsPerFrame.find(name);
-        if (benchmark == nsPerFrame.end()) return 0.0;
-        const auto figure = benchmark->second.find(block);
-        return figure != benchmark->second.end() ? figure->second : 0.0;
-    }
-
     void row(const char* label, const char* name, const Target* target) const {
         std::printf("%-16s", label);
         for (int block : kBlockSizesFrames) {
-            const double ns = find(name, block);
-            const double bound = target != nullptr ? find(target->limit, block) : 0.0;
+            const double ns = nsPerFrame(name, block);
+            const double bound = target != nullptr ? nsPerFrame(target->limit, block) : 0.0;
             if (ns <= 0.0)
                 std::printf("%16s", "-");
             else if (bound <= 0.0)
@@ -266,19 +200,8 @@ private:
         if (target != nullptr) std::printf("   %.2fx, %.2fx %s", target->atBlock512, target->atBlock32, target->limit + 3);
         std::printf("\n");
     }
-
-    std::map<std::string, std::map<int, double>> nsPerFrame;
-    std::map<std::string, double> microseconds;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    reporter.printTable();
-    return 0;
-}
+int main(int argc, char** argv) { return bench::runWithTable<RatioReporter>(argc, argv); }
