@@ -1,6 +1,6 @@
 // The fuzzers' view of their input: values taken from the front, little
 // endian, zero once the input is used up, so that seed files are easy to
-// write by hand (see fuzz/README.md).
+// write (fuzz/make_seeds.py).
 #pragma once
 
 #include <algorithm>

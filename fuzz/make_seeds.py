@@ -13,9 +13,10 @@ endian, taken from the front):
     left and right in turn); action & 2 processes in place. Actions 0x9D
     and 0x9F (in place) instead run a long stretch of generated signal:
     uint32 frames (% 490001), uint8 halvings (the frames are shifted right
-    by it % 24), uint16 block frames (% 4096 + 1), uint8 signal (% 4:
-    silence, constant, ramp, noise), float32 value (the constant, or the
-    ramp's step), uint32 noise seed.
+    by it % 24), uint16 block frames (% 4096 + 1, at least 256), uint8
+    signal (% 4: silence, constant, ramp, noise), float32 value (the
+    constant, or the ramp's step), uint32 noise seed. An input processes
+    at most 592,400 frames (one long run and 25 blocks of 4,096).
 """
 import math
 import pathlib

@@ -86,7 +86,9 @@ HARNESS_UNINSTRUMENTED void copyFrames(const float* from, float* to, std::size_t
 
 // Half the samples are 16-bit audio, the others any finite float up to
 // kMaxInputMagnitude, so edge values reach the recording as well.
-HARNESS_UNINSTRUMENTED float finite(float value) { return std::isfinite(value) && std::fabs(value) <= kMaxInputMagnitude ? value : 0.0f; }
+HARNESS_UNINSTRUMENTED float finite(float value) {
+    return std::isfinite(value) && std::fabs(value) <= kMaxInputMagnitude ? value : 0.0f;
+}
 
 float takeSample(fuzz::Input& input, bool wide) {
     if (!wide) return static_cast<float>(input.take<std::int16_t>()) * kInt16Scale;
