@@ -25,6 +25,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "SharedEffect.h"
 
@@ -90,9 +91,30 @@ HARNESS_UNINSTRUMENTED float finite(float value) {
     return std::isfinite(value) && std::fabs(value) <= kMaxInputMagnitude ? value : 0.0f;
 }
 
-float takeSample(fuzz::Input& input, bool wide) {
-    if (!wide) return static_cast<float>(input.take<std::int16_t>()) * kInt16Scale;
-    return finite(input.takeFloatBits());
+// An ordinary action's samples as the input holds them, left and right in
+// turn, each int16 or, when wide, float32.
+std::array<std::uint8_t, kMaxBlockFrames * 2 * sizeof(float)> sampleBytes;
+
+void takeSampleBytes(fuzz::Input& input, bool wide, VstInt32 frames) {
+    const std::size_t sampleSize = wide ? sizeof(float) : sizeof(std::int16_t);
+    input.takeBytes(sampleBytes.data(), static_cast<std::size_t>(std::max(frames, 0)) * 2 * sampleSize);
+}
+
+HARNESS_UNINSTRUMENTED void decodeSamples(const std::uint8_t* bytes, bool wide, std::size_t frames, float* left,
+                                          float* right) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (wide) {
+            float pair[2];
+            std::memcpy(pair, bytes + i * sizeof(pair), sizeof(pair));
+            left[i] = finite(pair[0]);
+            right[i] = finite(pair[1]);
+        } else {
+            std::int16_t pair[2];
+            std::memcpy(pair, bytes + i * sizeof(pair), sizeof(pair));
+            left[i] = static_cast<float>(pair[0]) * kInt16Scale;
+            right[i] = static_cast<float>(pair[1]) * kInt16Scale;
+        }
+    }
 }
 
 // Signals a long run generates, a block at a time.
@@ -109,7 +131,7 @@ struct Generator {
             case Signal::kConstant: fillFrames(to, count, value); break;
             case Signal::kRamp:
                 for (std::size_t i = 0; i < count; ++i)
-                    to[i] = finite(value * static_cast<float>((frame + static_cast<long>(i)) % 65536));
+                    to[i] = finite(value * static_cast<float>((frame + static_cast<long>(i)) & 0xFFFF));
                 break;
             case Signal::kNoise:
                 for (std::size_t i = 0; i < count; ++i) {
@@ -265,10 +287,9 @@ void runInput(AEffect*& effect, fuzz::Input& input, fuzz::Digest& digest, bool s
         const VstInt32 count = kMinBlockFrames + static_cast<VstInt32>(input.take<std::uint16_t>() %
                                                                        (kMaxBlockFrames - kMinBlockFrames + 1));
         const bool wide = (action & 0x4) != 0;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(count, 0)); ++i) {
-            inL.samples[i] = takeSample(input, wide);
-            inR.samples[i] = takeSample(input, wide);
-        }
+        takeSampleBytes(input, wide, count);
+        decodeSamples(sampleBytes.data(), wide, static_cast<std::size_t>(std::max(count, 0)), inL.samples.data(),
+                      inR.samples.data());
         if (count > 0) beforeFrames(effect, session, recording, count);
         processChecked(effect, session, count, inPlace, digest);
         frames += std::max(count, 0);
@@ -314,8 +335,7 @@ bool mayReadAhead(const std::uint8_t* data, std::size_t size) {
         const VstInt32 count = kMinBlockFrames + static_cast<VstInt32>(input.take<std::uint16_t>() %
                                                                        (kMaxBlockFrames - kMinBlockFrames + 1));
         if (readsAhead && count > 0) return true;
-        const std::size_t sampleBytes = (action & 0x4) != 0 ? sizeof(float) : sizeof(std::int16_t);
-        for (VstInt32 i = 0; i < count; ++i) input.takeBytes(skipped, 2 * sampleBytes);
+        takeSampleBytes(input, (action & 0x4) != 0, count);
     }
     return false;
 }
