@@ -54,11 +54,14 @@ Clock::time_point deadlineAfter(double seconds) {
     return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-// The child's settings: the parent alone answers the terminal's signals, and
-// a child whose parent died is killed rather than left running.
+// The child's settings: the parent alone answers the terminal's signals, a
+// child whose parent died is killed rather than left running, and the child
+// leads a process group of its own, so that whatever the plug-in forks can be
+// ended with it.
 void becomeChild(pid_t parent) {
     for (int signal : {SIGINT, SIGQUIT, SIGHUP}) std::signal(signal, SIG_IGN);
     std::signal(SIGTERM, SIG_DFL);
+    ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(1);
 }
@@ -112,6 +115,11 @@ std::string ChildProgress::lastStep() const {
 }
 
 // --- ChildOutcome
+
+void sendStdoutToStderr() {
+    std::fflush(stdout);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+}
 
 std::string signalName(int signal) {
     const char* abbreviation = ::sigabbrev_np(signal);
@@ -197,12 +205,39 @@ ChildProcess::ChildProcess(const Body& body, std::size_t sharedBytes) {
     }
     ::close(sockets[1]);
     socket_ = sockets[0];
+    // Set on both sides, so that the group exists before either goes on.
+    ::setpgid(pid_, pid_);
+    pidDescriptor_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
 }
 
 ChildProcess::~ChildProcess() {
     if (!ended_) killAndReap(ChildOutcome::Ending::kInterrupted, SIGKILL, 0);
     if (socket_ >= 0) ::close(socket_);
+    if (pidDescriptor_ >= 0) ::close(pidDescriptor_);
     ::munmap(mapping_, mappingBytes_);
+}
+
+// The child is not reaped here: while it is a zombie its process group
+// cannot be taken over by a new process.
+bool ChildProcess::ended() const {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
+}
+
+// Milliseconds to wait for a child's end in one poll: without a process
+// descriptor, its end is looked for every few milliseconds.
+int ChildProcess::pollMilliseconds(int waitMilliseconds) const {
+    if (pidDescriptor_ >= 0) return waitMilliseconds;
+    return waitMilliseconds < 0 || waitMilliseconds > kChildPollMilliseconds ? kChildPollMilliseconds
+                                                                             : waitMilliseconds;
+}
+
+// Whatever the plug-in forked lives in the child's process group (unless it
+// left it on purpose) and would keep the child's socket, pipes and files
+// open: it ends with the child.
+void ChildProcess::killGroup() {
+    ::kill(-pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
 }
 
 bool ChildProcess::send(const void* message, std::size_t bytes) {
@@ -212,17 +247,18 @@ bool ChildProcess::send(const void* message, std::size_t bytes) {
 ChildProcess::Received ChildProcess::receive(void* message, std::size_t bytes, double timeoutSeconds) {
     const Clock::time_point deadline = deadlineAfter(timeoutSeconds < 0 ? 0 : timeoutSeconds);
     const Clock::time_point* limit = timeoutSeconds < 0 ? nullptr : &deadline;
+    // A process the plug-in forked may hold the child's end of the socket
+    // open, so the socket alone does not tell that the child is gone.
     for (;;) {
         if (InterruptWatch::pendingSignal() != 0) return Received::kInterrupted;
-        pollfd waits[2] = {{socket_, POLLIN, 0}, {InterruptWatch::descriptor(), POLLIN, 0}};
-        const int ready = ::poll(waits, 2, millisecondsUntil(limit));
-        if (ready < 0 && errno == EINTR) continue;
+        pollfd waits[3] = {{socket_, POLLIN, 0}, {InterruptWatch::descriptor(), POLLIN, 0}, {pidDescriptor_, POLLIN, 0}};
+        ::poll(waits, pidDescriptor_ >= 0 ? 3 : 2, pollMilliseconds(millisecondsUntil(limit)));
         if (InterruptWatch::pendingSignal() != 0) return Received::kInterrupted;
-        if (ready == 0) return Received::kTimedOut;
-        if ((waits[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
         const ssize_t received = ::recv(socket_, message, bytes, MSG_DONTWAIT);
-        if (received < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        return received == static_cast<ssize_t>(bytes) ? Received::kMessage : Received::kChildGone;
+        if (received >= 0 || (errno != EINTR && errno != EAGAIN))
+            return received == static_cast<ssize_t>(bytes) ? Received::kMessage : Received::kChildGone;
+        if (ended()) return Received::kChildGone;
+        if (limit != nullptr && Clock::now() >= deadline) return Received::kTimedOut;
     }
 }
 
@@ -230,25 +266,21 @@ ChildOutcome ChildProcess::finish(double timeLimitSeconds) {
     if (ended_) return outcome_;
     const Clock::time_point deadline = deadlineAfter(timeLimitSeconds < 0 ? 0 : timeLimitSeconds);
     const Clock::time_point* limit = timeLimitSeconds < 0 ? nullptr : &deadline;
-    const int childDescriptor = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
     for (;;) {
-        int waitStatus = 0;
-        if (::waitpid(pid_, &waitStatus, WNOHANG) == pid_) {
-            if (childDescriptor >= 0) ::close(childDescriptor);
+        if (ended()) {
+            killGroup();
+            int waitStatus = 0;
+            while (::waitpid(pid_, &waitStatus, 0) < 0 && errno == EINTR) {
+            }
             return reap(waitStatus);
         }
         ChildOutcome::Ending stop = ChildOutcome::Ending::kFinished;
         if (InterruptWatch::pendingSignal() != 0) stop = ChildOutcome::Ending::kInterrupted;
         else if (limit != nullptr && Clock::now() >= deadline) stop = ChildOutcome::Ending::kTimedOut;
-        if (stop != ChildOutcome::Ending::kFinished) {
-            if (childDescriptor >= 0) ::close(childDescriptor);
+        if (stop != ChildOutcome::Ending::kFinished)
             return killAndReap(stop, InterruptWatch::pendingSignal(), timeLimitSeconds);
-        }
-        int waitMilliseconds = millisecondsUntil(limit);
-        pollfd waits[2] = {{InterruptWatch::descriptor(), POLLIN, 0}, {childDescriptor, POLLIN, 0}};
-        if (childDescriptor < 0 && (waitMilliseconds < 0 || waitMilliseconds > kChildPollMilliseconds))
-            waitMilliseconds = kChildPollMilliseconds;
-        ::poll(waits, childDescriptor >= 0 ? 2 : 1, waitMilliseconds);
+        pollfd waits[2] = {{InterruptWatch::descriptor(), POLLIN, 0}, {pidDescriptor_, POLLIN, 0}};
+        ::poll(waits, pidDescriptor_ >= 0 ? 2 : 1, pollMilliseconds(millisecondsUntil(limit)));
     }
 }
 
@@ -272,7 +304,7 @@ ChildOutcome ChildProcess::reap(int waitStatus) {
 
 // A child that ended on its own before the kill keeps its own ending.
 ChildOutcome ChildProcess::killAndReap(ChildOutcome::Ending why, int signal, double timeLimitSeconds) {
-    ::kill(pid_, SIGKILL);
+    killGroup();
     int waitStatus = 0;
     while (::waitpid(pid_, &waitStatus, 0) < 0 && errno == EINTR) {
     }

@@ -8,6 +8,10 @@
 // crash happened. A caller that moves data between the two sides gets a
 // block of shared memory of its chosen size and a message channel.
 //
+// The child leads a process group of its own; when it ends, or is killed,
+// every process left in that group (whatever the plug-in forked) is killed
+// with it, so nothing of the plug-in's outlives the child.
+//
 // Interrupts: while an InterruptWatch lives, SIGINT, SIGTERM, SIGHUP and
 // SIGQUIT do not end the parent; they are noted, every wait of a
 // ChildProcess returns at once, and the child is killed. The child ignores
@@ -135,12 +139,16 @@ public:
     ChildOutcome finish(double timeLimitSeconds = -1.0);
 
 private:
+    bool ended() const;
+    int pollMilliseconds(int waitMilliseconds) const;
+    void killGroup();
     ChildOutcome reap(int waitStatus);
     ChildOutcome killAndReap(ChildOutcome::Ending why, int signal, double timeLimitSeconds);
 
     InterruptWatch watch_;
     pid_t pid_ = -1;
     int socket_ = -1;
+    int pidDescriptor_ = -1;  // readable once the child has ended; -1 where the kernel has none
     void* mapping_ = nullptr;
     std::size_t mappingBytes_ = 0;
     ChildProgress* progress_ = nullptr;
@@ -148,6 +156,14 @@ private:
     bool ended_ = false;
     ChildOutcome outcome_;
 };
+
+// How long a child whose work is all handed over gets to close and unload the
+// plug-in before it is killed.
+constexpr double kClosingSeconds = 5.0;
+
+// In a child: what the plug-in prints on stdout goes to stderr, so that the
+// parent's report on stdout stays clean.
+void sendStdoutToStderr();
 
 // "SIGSEGV" for 11; "signal N" for one without a name.
 std::string signalName(int signal);

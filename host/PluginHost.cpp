@@ -203,10 +203,20 @@ void Effect::processStereo(const float* inL, const float* inR, float* outL, floa
     processReplacing(inputs, outputs, sampleFrames);
 }
 
-void Effect::start(float sampleRateHz, VstInt32 blockSizeFrames) {
+void Effect::open() {
+    if (opened_) return;
+    opened_ = true;
     dispatch(effOpen);
+}
+
+void Effect::start(float sampleRateHz, VstInt32 blockSizeFrames) {
+    open();
     dispatch(effSetSampleRate, 0, 0, nullptr, sampleRateHz);
     dispatch(effSetBlockSize, 0, blockSizeFrames);
+    resume();
+}
+
+void Effect::resume() {
     dispatch(effMainsChanged, 0, 1);
     dispatch(effStartProcess);
 }

@@ -134,10 +134,17 @@ public:
     // Stereo convenience: one channel pointer each way per side.
     void processStereo(const float* inL, const float* inR, float* outL, float* outR, VstInt32 sampleFrames);
 
-    // The start of a host, in its order: open, sample rate, block size,
-    // resume (mains on), start process. The effect is then ready to process.
+    // effOpen, once in the effect's life: later calls send nothing. Hosts
+    // open before anything else (some plug-ins make their inner object only
+    // then).
+    void open();
+    // The start of a host, in its order: open (unless opened already),
+    // sample rate, block size, resume. The effect is then ready to process.
     void start(float sampleRateHz, VstInt32 blockSizeFrames);
-    // The matching end: stop process, suspend (mains off). start() may follow.
+    // Resume (mains on) and start process: ready to process again after stop().
+    void resume();
+    // The matching end: stop process, suspend (mains off). start() or
+    // resume() may follow.
     void stop();
     // effClose; answers what the record answered. The effect is gone after it.
     VstIntPtr close();
@@ -155,6 +162,7 @@ private:
 
     Host& host_;
     AEffect* record_ = nullptr;
+    bool opened_ = false;
 };
 
 // A four-character code as text, e.g. 'tkqz'.

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config googletest libgtest-dev libbenchmark-dev
-          libsndfile1-dev python3-numpy python3-matplotlib dpf-plugins-vst "$@")
+          libsndfile1-dev python3-numpy python3-matplotlib dpf-plugins-vst lsp-plugins-vst "$@")
 
 missing=()
 for package in "${packages[@]}"; do

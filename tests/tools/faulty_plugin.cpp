@@ -2,10 +2,18 @@
 // kFaultFrame frames, as badly written or hostile plug-ins do. The way is
 // chosen when it is built: FAULT_CRASH (a segmentation fault), FAULT_ABORT,
 // FAULT_EXIT (exit(0) from inside the plug-in), FAULT_HANG (never returns),
-// FAULT_NAN (NaN on the left, infinity on the right), or FAULT_PINS (it
-// announces 2^31 - 1 outputs).
+// FAULT_NAN (NaN on the left, infinity on the right), FAULT_PINS (it
+// announces 2^31 - 1 outputs), or FAULT_FORK_CRASH (it forks a helper, then
+// crashes). FAULT_CLOSE_HANG processes well but takes kCloseHangSeconds to
+// close. The FAULT_CREATION_* ways fail in the constructor instead: EXIT,
+// CRASH, FORK_CRASH, or PRINT (it talks on stdout and works).
+//
+// A forked helper's process ID is written to the file the environment
+// variable FAULTY_HELPER_PID_FILE names; a helper still alive after
+// kHelperSeconds appends "outlived" to it.
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <unistd.h>
@@ -15,6 +23,24 @@
 namespace {
 
 constexpr std::int64_t kFaultFrame = 10000;
+constexpr unsigned kHelperSeconds = 30;
+constexpr unsigned kCloseHangSeconds = 60;
+
+[[maybe_unused]] void forkHelper() {
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        ::sleep(kHelperSeconds);
+        if (FILE* file = std::fopen(std::getenv("FAULTY_HELPER_PID_FILE"), "a")) {
+            std::fputs("outlived\n", file);
+            std::fclose(file);
+        }
+        ::_exit(0);
+    }
+    if (FILE* file = std::fopen(std::getenv("FAULTY_HELPER_PID_FILE"), "w")) {
+        std::fprintf(file, "%d\n", static_cast<int>(helper));
+        std::fclose(file);
+    }
+}
 
 class FaultyEffect : public AudioEffectX {
 public:
@@ -27,7 +53,22 @@ public:
 #endif
         setUniqueID(fourCharCode("Flty"));
         canProcessReplacing();
+#if defined(FAULT_CREATION_EXIT)
+        std::exit(0);
+#elif defined(FAULT_CREATION_CRASH)
+        std::raise(SIGSEGV);
+#elif defined(FAULT_CREATION_FORK_CRASH)
+        forkHelper();
+        std::raise(SIGSEGV);
+#elif defined(FAULT_CREATION_PRINT)
+        std::printf("a plug-in that talks on stdout while it loads\n");
+        std::fflush(stdout);
+#endif
     }
+
+#ifdef FAULT_CLOSE_HANG
+    ~FaultyEffect() override { ::sleep(kCloseHangSeconds); }
+#endif
 
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override {
         for (VstInt32 i = 0; i < sampleFrames; ++i, ++framesDone_) {
@@ -45,6 +86,9 @@ private:
         std::abort();
 #elif defined(FAULT_EXIT)
         std::exit(0);
+#elif defined(FAULT_FORK_CRASH)
+        forkHelper();
+        std::raise(SIGSEGV);
 #elif defined(FAULT_HANG)
         while (true) ::pause();
 #elif defined(FAULT_NAN)

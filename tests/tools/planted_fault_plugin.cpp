@@ -37,6 +37,9 @@ float sharedValues[kParameters];  // one set of values for every instance
 #ifdef FAULT_LEAK_4MB_PER_INSTANCE
 void* volatile leaked;  // the last leak only: the rest are lost
 #endif
+#ifdef FAULT_LAST_BIT_DIFFERS
+int instancesMade = 0;
+#endif
 
 }  // namespace
 
@@ -127,6 +130,9 @@ public:
 #ifdef FAULT_NAN_AFTER_100K_FRAMES
             if (framesDone + i >= kFramesBeforeNan) wetLeft = std::nanf("");
 #endif
+#ifdef FAULT_LAST_BIT_DIFFERS
+            if (instanceNumber % 2 == 1) wetLeft = std::nextafter(wetLeft, INFINITY);  // one step in the last bit
+#endif
 #ifdef FAULT_RANDOM_OUTPUT
             wetLeft += 1e-3f * static_cast<float>(std::rand()) / static_cast<float>(RAND_MAX);
 #endif
@@ -162,8 +168,11 @@ public:
 
     float getParameter(VstInt32 index) override {
         if (index < 0 || index >= kParameters) return 0.0f;
-#ifdef FAULT_PARAMETER_OUTSIDE_RANGE
+#if defined(FAULT_PARAMETER_OUTSIDE_RANGE)
         return 2.0f * value(index);
+#elif defined(FAULT_CHUNK_QUANTIZED_ON_RESTORE)
+        // No fault: a restored value reads back in thousandths, the sound keeps every bit.
+        return restored ? std::round(value(index) * 1000.0f) / 1000.0f : value(index);
 #else
         return value(index);
 #endif
@@ -211,6 +220,9 @@ public:
     VstInt32 setChunk(void* data, VstInt32 bytes, bool) override {
 #ifndef FAULT_CHUNK_LOSES_STATE
         if (bytes == kChunkBytes) std::memcpy(values, data, kChunkBytes);
+#ifdef FAULT_CHUNK_QUANTIZED_ON_RESTORE
+        restored = true;
+#endif
 #else
         (void)data, (void)bytes;
 #endif
@@ -232,6 +244,12 @@ private:
     float storage[1] = {1.0f};
     float (*volatile table)[1] = nullptr;
     std::int64_t framesDone = 0;
+#ifdef FAULT_CHUNK_QUANTIZED_ON_RESTORE
+    bool restored = false;
+#endif
+#ifdef FAULT_LAST_BIT_DIFFERS
+    int instanceNumber = instancesMade++;
+#endif
     float filterState = 0.0f, decay = 0.0f;
     std::mutex mutex;
 };

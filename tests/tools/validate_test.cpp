@@ -5,8 +5,10 @@
 // plug-in never ends the validator.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -32,6 +34,40 @@ assert d["passed"] == (d["counts"]["fail"] == 0)
 assert d["plugin"]["path"] and d["strictness"] in range(1, 11), d
 print("passed", "true" if d["passed"] else "false", 0)
 )";
+
+// Prints "name<TAB>result<TAB>detail" per check, then "interrupted<TAB>true|false".
+constexpr const char* kDetailsJson = R"(
+import json, sys
+d = json.load(sys.stdin)
+for c in d["checks"]:
+    print(c["name"], c["result"], c["detail"], sep="\t")
+print("interrupted", "true" if d["interrupted"] else "false", sep="\t")
+)";
+
+struct CheckLine {
+    std::string result, detail;
+};
+
+// The checks of a JSON report by name; "interrupted" holds the flag as its result.
+std::map<std::string, CheckLine> checksIn(const std::string& json) {
+    tooltest::TempDir dir;
+    std::ofstream(dir.file("report.json")) << json;
+    const tooltest::RunResult run = tooltest::runProgram(kPython, {"-c", kDetailsJson}, dir.file("report.json"));
+    EXPECT_EQ(run.exitCode, 0) << "the report does not parse:\n" << json << run.err;
+    std::map<std::string, CheckLine> checks;
+    std::istringstream lines(run.out);
+    for (std::string name, result, detail;
+         std::getline(lines, name, '\t') && std::getline(lines, result, '\t') && std::getline(lines, detail);)
+        checks[name] = CheckLine{result, detail};
+    return checks;
+}
+
+// The checks that run audio through the plug-in, as the README lists them,
+// in the order they run.
+const std::vector<std::string> kProcessingChecks = {
+    "fpu-and-locale", "block-sizes", "buffer-bounds", "realtime",    "sample-rates", "suspend-resume",
+    "instances",      "in-place",    "chunks",        "threads",     "long-run",     "determinism",
+    "speed",          "create-close-cycles", "parameter-fuzz"};
 
 std::string pluginPath(const std::string& fault) { return std::string(PLANTED_PLUGIN_DIR) + "/planted_" + fault + ".so"; }
 
@@ -101,6 +137,7 @@ constexpr Fault kFaults[] = {
     {"infinite_at_full_tone", "parameter-fuzz"},
     {"program_not_selectable", "programs"},
     {"chunk_loses_state", "chunks"},
+    {"last_bit_differs", "determinism"},
 };
 
 void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.name; }
@@ -142,21 +179,117 @@ TEST(Validator, WhatAPlugInPrintsOnStdoutStaysOutOfTheReport) {
     EXPECT_EQ(validation.report.find("talks on stdout"), std::string::npos);
 }
 
-TEST(Validator, AnInterruptKillsTheCheckAndEndsTheRun) {
-    // A hang with a long time limit, interrupted after a moment: the
-    // validator ends at once, says so, and leaves no child behind.
+TEST(Validator, AnInterruptIsReportedAsSuchAndNotAsAFailure) {
+    // A hang in the texts check with a long time limit, interrupted after a
+    // moment: the validator ends at once, exits 130, reports the run as
+    // interrupted with the checks not run, and leaves no child behind.
     tooltest::TempDir dir;
     const std::string command = std::string(TAPESTOP_CLI) + " validate " + pluginPath("hang_in_display") +
-                                " --only texts --time-limit 600 > " + dir.file("out") + " 2> " + dir.file("err") +
-                                " & pid=$!; sleep 1; kill -INT $pid; wait $pid; echo $? > " + dir.file("status");
+                                " --strictness 1 --json --time-limit 600 > " + dir.file("out") + " 2> " +
+                                dir.file("err") + " & pid=$!; sleep 1; kill -INT $pid; wait $pid; echo $? > " +
+                                dir.file("status");
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-    EXPECT_EQ(tooltest::slurp(dir.file("status")), "1\n");
-    EXPECT_NE(tooltest::slurp(dir.file("err")).find("interrupted (SIGINT)"), std::string::npos)
-        << tooltest::slurp(dir.file("err"));
-    EXPECT_NE(std::system("pgrep -f '[v]alidate .*planted_hang_in_display.so --only texts --time-limit 600' > /dev/null"), 0)
+    EXPECT_EQ(tooltest::slurp(dir.file("status")), "130\n");
+    EXPECT_EQ(tooltest::slurp(dir.file("err")), "tapestop: validation interrupted (SIGINT)\n");
+    EXPECT_NE(std::system("pgrep -f '[v]alidate .*planted_hang_in_display.so --strictness 1 --json --time-limit 600' > /dev/null"), 0)
         << "a child still runs";
+    const std::map<std::string, CheckLine> checks = checksIn(tooltest::slurp(dir.file("out")));
+    EXPECT_EQ(checks.at("interrupted").result, "true");
+    // The hang holds the run in texts until the interrupt: texts and every
+    // check after it did not run to its end, and none of that is a failure.
+    EXPECT_EQ(checks.at("texts").result, "skip");
+    EXPECT_EQ(checks.at("texts").detail.rfind("not run", 0), 0u) << checks.at("texts").detail;
+    EXPECT_NE(checks.at("texts").detail.find("interrupted (SIGINT)"), std::string::npos);
+    for (const char* later : {"parameters", "block-sizes", "buffer-bounds", "realtime", "host-info"}) {
+        EXPECT_EQ(checks.at(later).result, "skip") << later;
+        EXPECT_EQ(checks.at(later).detail, "not run: interrupted (SIGINT)") << later;
+    }
+    for (const auto& [name, check] : checks) EXPECT_NE(check.result, "fail") << name << ": " << check.detail;
+}
+
+// A plug-in that hangs in processing costs one time limit: the checks that
+// would process again are not run, unless --keep-going asks for them.
+TEST(Validator, AfterAHangInProcessingTheChecksThatProcessAreNotRun) {
+    const tooltest::RunResult run =
+        tooltest::runTool({"validate", FAULTY_HANG_PLUGIN, "--strictness", "10", "--time-limit", "2", "--json"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::map<std::string, CheckLine> checks = checksIn(run.out);
+    // The plug-in hangs at its 10,000th frame: the first check to process
+    // that much is block-sizes.
+    EXPECT_EQ(checks.at("block-sizes").result, "fail");
+    EXPECT_NE(checks.at("block-sizes").detail.find("timed out after 2 s"), std::string::npos)
+        << checks.at("block-sizes").detail;
+    const auto hung = std::find(kProcessingChecks.begin(), kProcessingChecks.end(), "block-sizes");
+    for (auto later = hung + 1; later != kProcessingChecks.end(); ++later) {
+        EXPECT_EQ(checks.at(*later).result, "skip") << *later;
+        EXPECT_EQ(checks.at(*later).detail, "not run: the plug-in hung in block-sizes") << *later;
+    }
+    for (const char* unaffected : {"texts", "parameters", "host-info", "programs"})
+        EXPECT_NE(checks.at(unaffected).result, "skip") << unaffected << ": " << checks.at(unaffected).detail;
+    int timeouts = 0;
+    for (const auto& [name, check] : checks) timeouts += check.detail.find("timed out") != std::string::npos ? 1 : 0;
+    EXPECT_EQ(timeouts, 1) << run.out;
+
+    const tooltest::RunResult keptGoing = tooltest::runTool({"validate", FAULTY_HANG_PLUGIN, "--only",
+                                                             "block-sizes,long-run", "--time-limit", "2", "--json",
+                                                             "--keep-going"});
+    const std::map<std::string, CheckLine> both = checksIn(keptGoing.out);
+    for (const char* name : {"block-sizes", "long-run"}) {
+        EXPECT_EQ(both.at(name).result, "fail") << name;
+        EXPECT_NE(both.at(name).detail.find("timed out after 2 s"), std::string::npos) << both.at(name).detail;
+    }
+}
+
+// A restore is judged by its output and by parameters within the 0.01 the
+// parameters check allows; a parameter beyond it is named.
+TEST(Validator, ChunksJudgeARestoreByItsOutputAndItsParameters) {
+    struct Row {
+        const char* plugin;
+        const char* result;
+        const char* detail;  // the start of the finding
+    };
+    const Row rows[] = {
+        {"chunk_quantized_on_restore", "pass", "bank chunk of 8 bytes round trip: same parameters and output"},
+        {"chunk_loses_state", "fail",
+         "the bank chunk restored on a fresh instance changes a parameter: parameter 0 (Gain) reads 0.5 ('"},
+    };
+    for (const Row& row : rows) {
+        const tooltest::RunResult run = tooltest::runTool({"validate", pluginPath(row.plugin), "--only", "chunks", "--json"});
+        const CheckLine chunks = checksIn(run.out).at("chunks");
+        EXPECT_EQ(chunks.result, row.result) << row.plugin << ": " << chunks.detail;
+        EXPECT_EQ(chunks.detail.rfind(row.detail, 0), 0u) << row.plugin << ": " << chunks.detail;
+    }
+}
+
+// Debian's LSP plug-ins quantize some values on a restore, and sound the
+// same: their chunks pass.
+TEST(Validator, ChunksOfDebiansLspPluginsPass) {
+    const std::vector<std::string> plugins = {
+        "/usr/lib/vst/lsp-plugins/compressor-stereo.so",
+        "/usr/lib/vst/lsp-plugins/graph-equalizer-x16-stereo.so",
+    };
+    for (const std::string& plugin : plugins) {
+        ASSERT_TRUE(std::filesystem::exists(plugin)) << plugin << ": scripts/install-deps.sh installs lsp-plugins-vst";
+        const tooltest::RunResult run = tooltest::runTool({"validate", plugin, "--only", "chunks", "--json"});
+        const CheckLine chunks = checksIn(run.out).at("chunks");
+        EXPECT_EQ(chunks.result, "pass") << plugin << ": " << chunks.detail;
+    }
+}
+
+// A difference in the last bit shows in the numbers the message prints.
+TEST(Validator, MessagesShowTheDifferenceTheyReport) {
+    const tooltest::RunResult run =
+        tooltest::runTool({"validate", pluginPath("last_bit_differs"), "--only", "determinism", "--strictness", "10", "--json"});
+    const CheckLine determinism = checksIn(run.out).at("determinism");
+    ASSERT_EQ(determinism.result, "fail") << determinism.detail;
+    const std::size_t open = determinism.detail.rfind('('), against = determinism.detail.find(" against ", open);
+    ASSERT_NE(against, std::string::npos) << determinism.detail;
+    const std::string first = determinism.detail.substr(open + 1, against - open - 1);
+    const std::string second = determinism.detail.substr(against + 9, determinism.detail.find(')', against) - against - 9);
+    EXPECT_NE(first, second) << determinism.detail;
+    EXPECT_NE(std::strtof(first.c_str(), nullptr), std::strtof(second.c_str(), nullptr)) << determinism.detail;
 }
 
 TEST(Validator, OurPluginsPassAtStrictness10) {

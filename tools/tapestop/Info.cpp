@@ -4,8 +4,13 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
+#include <stdexcept>
 
+#include "ChildProcess.h"
+#include "ClosingPlugin.h"
+#include "Render.h"
 #include "TransportHost.h"
 
 namespace tapestop {
@@ -63,6 +68,15 @@ std::vector<std::string> flagNames(VstInt32 flags) { return flagNames(flags, kFl
 
 }  // namespace
 
+std::vector<CanDoAnswer> readCanDo(host::Effect& effect) {
+    std::vector<CanDoAnswer> answers;
+    for (const char* feature : kCanDoFeatures) {
+        std::string text = feature;
+        answers.push_back(CanDoAnswer{feature, effect.dispatch(effCanDo, 0, 0, text.data())});
+    }
+    return answers;
+}
+
 std::string categoryName(VstIntPtr category) {
     switch (category) {
         case kPlugCategUnknown: return "unknown";
@@ -107,15 +121,6 @@ std::vector<std::string> readProgramNames(host::Effect& effect) {
         names.emplace_back(name);
     }
     return names;
-}
-
-std::vector<CanDoAnswer> readCanDo(host::Effect& effect) {
-    std::vector<CanDoAnswer> answers;
-    for (const char* feature : kCanDoFeatures) {
-        std::string text = feature;
-        answers.push_back(CanDoAnswer{feature, effect.dispatch(effCanDo, 0, 0, text.data())});
-    }
-    return answers;
 }
 
 void readIdentity(host::Effect& effect, PluginInfo& info) {
@@ -278,21 +283,88 @@ void writeJsonParameters(std::ostringstream& out, const std::vector<ParameterInf
 
 }  // namespace
 
-PluginInfo readPluginInfo(const std::string& path) {
-    host::PluginLibrary library(path);
-    host::TransportHost host(kInfoSampleRateHz, kInfoBlockFrames);
-    host::Effect effect(library, host);
-    effect.dispatch(effOpen);
-    effect.dispatch(effSetSampleRate, 0, 0, nullptr, kInfoSampleRateHz);
-    effect.dispatch(effSetBlockSize, 0, kInfoBlockFrames);
+PluginInfo readPluginInfo(host::Effect& effect, const std::string& path) {
     PluginInfo info;
     info.path = path;
     readIdentity(effect, info);
     info.parameters = readParameters(effect);
     info.programNames = readProgramNames(effect);
     info.canDo = readCanDo(effect);
-    effect.close();
     return info;
+}
+
+namespace {
+
+// What the child hands back: the description as printed, or why it failed.
+struct InfoReport {
+    static constexpr std::size_t kTextBytes = std::size_t{8} << 20;  // far beyond any plug-in's parameters
+    char message[2048];
+    std::uint64_t textBytes;
+    char text[kTextBytes];
+};
+
+// The child's work: the plug-in is loaded, opened and read; the description
+// is handed over before the plug-in closes and unloads.
+void describeInChild(const std::string& path, bool json, host::ChildContext& context) {
+    host::ChildProgress& progress = context.progress();
+    auto& report = *static_cast<InfoReport*>(context.shared());
+    progress.step("loading");
+    host::PluginLibrary library(path);
+    host::TransportHost host(kInfoSampleRateHz, kInfoBlockFrames);
+    progress.step("creating the effect");
+    host::Effect effect(library, host);
+    progress.step("opening");
+    effect.open();
+    effect.dispatch(effSetSampleRate, 0, 0, nullptr, kInfoSampleRateHz);
+    effect.dispatch(effSetBlockSize, 0, kInfoBlockFrames);
+    progress.step("reading what it says about itself");
+    const PluginInfo info = readPluginInfo(effect, path);
+    const std::string text = json ? formatJson(info) : formatText(info);
+    if (text.size() > InfoReport::kTextBytes) throw std::runtime_error("the plug-in's description is too long to show");
+    std::memcpy(report.text, text.data(), text.size());
+    report.textBytes = text.size();
+    const char handedOver = 1;
+    if (!context.send(&handedOver, sizeof handedOver)) return;
+    progress.step("closing");
+    effect.close();
+    progress.step("unloading");
+}
+
+}  // namespace
+
+PluginDescription describePlugin(const std::string& path, bool json) {
+    const host::InterruptWatch interrupts;
+    host::ChildProcess child(
+        [&](host::ChildContext& context) {
+            host::sendStdoutToStderr();
+            try {
+                describeInChild(path, json, context);
+                return 0;
+            } catch (const std::exception& error) {
+                auto& report = *static_cast<InfoReport*>(context.shared());
+                std::snprintf(report.message, sizeof report.message, "%s", error.what());
+            }
+            return 1;
+        },
+        sizeof(InfoReport));
+    auto& report = *static_cast<InfoReport*>(child.shared());
+    char handedOver = 0;
+    const host::ChildProcess::Received received = child.receive(&handedOver, sizeof handedOver);
+    if (received != host::ChildProcess::Received::kMessage) {
+        const host::ChildOutcome outcome = child.finish();
+        if (outcome.ending == host::ChildOutcome::Ending::kInterrupted) throw Interrupted(outcome.signal);
+        if (outcome.ending == host::ChildOutcome::Ending::kFinished)
+            throw std::runtime_error(std::string(report.message, ::strnlen(report.message, sizeof report.message)));
+        throw std::runtime_error("the plug-in " + outcome.describe());
+    }
+    // The plug-in shares the child's memory: the length is checked before use.
+    if (report.textBytes > InfoReport::kTextBytes)
+        throw std::runtime_error("the plug-in's process handed over a description that makes no sense");
+    PluginDescription description{std::string(report.text, report.textBytes), {}};
+    const std::string closing =
+        closingTrouble(child, report.message, sizeof report.message, "the information shown was read in full");
+    if (!closing.empty()) description.warnings.push_back(closing);
+    return description;
 }
 
 std::string formatText(const PluginInfo& info) {

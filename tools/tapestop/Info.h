@@ -56,8 +56,23 @@ struct PluginInfo {
     std::vector<ParameterInfo> parameters;
 };
 
-// Loads the plug-in, opens an effect, reads everything and closes it again.
-PluginInfo readPluginInfo(const std::string& path);
+// Everything an opened effect says about itself; `path` is its library's.
+PluginInfo readPluginInfo(host::Effect& effect, const std::string& path);
+
+// A plug-in's description as `info` prints it, and the warnings to show.
+struct PluginDescription {
+    std::string text;
+    std::vector<std::string> warnings;  // one line each, without the program's name
+};
+
+// Loads, opens and reads the plug-in in a child process, as a render runs it,
+// so that its crash, exit or output cannot take the program or its report
+// with it. Throws when the plug-in's process ends before the description is
+// read (Interrupted for an interrupt).
+PluginDescription describePlugin(const std::string& path, bool json);
+
+// The abilities a host asks an effect about by name, and its answers.
+std::vector<CanDoAnswer> readCanDo(host::Effect& effect);
 
 std::string formatText(const PluginInfo& info);
 std::string formatJson(const PluginInfo& info);

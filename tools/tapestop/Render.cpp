@@ -10,6 +10,7 @@
 #include "AudioFile.h"
 #include "BlockProcessor.h"
 #include "ChildProcess.h"
+#include "ClosingPlugin.h"
 #include "DefaultPlugin.h"
 #include "OutputFile.h"
 #include "PluginChannels.h"
@@ -125,7 +126,8 @@ void processChunk(host::BlockProcessor& processor, PluginChannels& channels, int
 // once the parent has handed it back. Every slot comes back before the end,
 // since a socket closed with messages unread resets the connection, and the
 // parent could lose the last ones.
-void streamChunks(AudioReader& reader, host::BlockProcessor& processor, PluginChannels& channels, int blockFrames,
+// False when the parent is gone.
+bool streamChunks(AudioReader& reader, host::BlockProcessor& processor, PluginChannels& channels, int blockFrames,
                   host::ChildContext& context) {
     const int fileChannels = reader.channels();
     const int chunkFrames = chunkFramesFor(blockFrames);
@@ -138,7 +140,7 @@ void streamChunks(AudioReader& reader, host::BlockProcessor& processor, PluginCh
         return context.receive(&handedBack, sizeof handedBack);
     };
     for (std::int32_t slot = 0;; slot = (slot + 1) % kSlots) {
-        if (slotsOut == kSlots && !takeOneBack()) return;
+        if (slotsOut == kSlots && !takeOneBack()) return false;
         float* samples = layout.slot(context.shared(), slot);
         progress.step("reading the input");
         const auto frames = static_cast<std::int32_t>(reader.read(samples, chunkFrames));
@@ -148,11 +150,12 @@ void streamChunks(AudioReader& reader, host::BlockProcessor& processor, PluginCh
         processChunk(processor, channels, frames, blockFrames, progress);
         channels.giveTo(samples, fileChannels, frames);
         const SlotMessage filled{slot, frames};
-        if (!context.send(&filled, sizeof filled)) return;
+        if (!context.send(&filled, sizeof filled)) return false;
         ++slotsOut;
     }
     while (slotsOut > 0)
-        if (!takeOneBack()) return;
+        if (!takeOneBack()) return false;
+    return true;
 }
 
 // The child's whole work: loads and drives the plug-in and reads the input;
@@ -180,14 +183,18 @@ void renderInChild(const RenderOptions& options, host::ChildContext& context) {
     const SlotMessage ready{SlotMessage::kReady, 0};
     if (!context.send(&ready, sizeof ready)) return;
 
-    streamChunks(reader, processor, channels, options.blockFrames, context);
-    progress.step("stopping");
-    session.effect.stop();
-    session.effect.close();
+    if (!streamChunks(reader, processor, channels, options.blockFrames, context)) return;
     counts.eventsPastEnd = static_cast<std::int64_t>(processor.pendingParameterChanges() +
                                                      processor.pendingMidiMessages());
+    // The output is complete: what the plug-in does from here on, while it
+    // stops, closes and unloads, cannot cost it.
     const SlotMessage end{SlotMessage::kEnd, 0};
-    context.send(&end, sizeof end);
+    if (!context.send(&end, sizeof end)) return;
+    progress.frame(-1);
+    progress.step("closing");
+    session.effect.stop();
+    session.effect.close();
+    progress.step("unloading");
 }
 
 void reportFailure(ChildReport& report, ChildReport::Failure failure, const char* message) {
@@ -295,15 +302,19 @@ RenderSummary render(const RenderOptions& options) {
     RenderCounts counts = headerFrom(child);
     AudioWriter writer(output.descriptor(), options.outputPath, format, counts.channels, counts.sampleRateHz);
     writeChunks(child, writer, chunkFrames, counts);
-    if (!child.finish().succeeded()) throwChildFailure(child);
     writer.finish();
     counts.clippedSamples = writer.clippedSamples();
     counts.eventsPastEnd = SharedLayout::report(child.shared()).counts.eventsPastEnd;
-    // An interrupt that came as the child finished still means "stop".
+    // An interrupt that came as the last block arrived still means "stop".
     if (const int signal = host::InterruptWatch::pendingSignal(); signal != 0) throw Interrupted(signal);
     output.commit();
-    return RenderSummary{counts, secondsSince(started), format.clips, format.description,
-                         warningsOf(counts, options, output.target())};
+    std::vector<std::string> warnings = warningsOf(counts, options, output.target());
+    const ChildReport& report = SharedLayout::report(child.shared());
+    if (const std::string closing = closingTrouble(child, report.message, sizeof report.message,
+                                                   "the output is complete and was kept");
+        !closing.empty())
+        warnings.push_back(closing);
+    return RenderSummary{counts, secondsSince(started), format.clips, format.description, warnings};
 }
 
 std::string describe(const RenderSummary& summary) {

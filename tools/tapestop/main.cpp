@@ -1,7 +1,8 @@
 // tapestop: renders audio files through the Tarvo TapeStop (or any VST 2.4
 // plug-in), shows what a plug-in reports about itself, and makes a demo
 // signal. Exit status 0 on success, 1 when the work fails, 2 for a command
-// line that cannot be carried out, 128 + N when signal N interrupted a render.
+// line that cannot be carried out, 128 + N when signal N interrupted a render,
+// the reading of a plug-in's information or a validation.
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -32,9 +33,10 @@ int runRender(const tapestop::RenderOptions& options) {
 }
 
 int runInfo(const tapestop::InfoOptions& options) {
-    const tapestop::PluginInfo info =
-        tapestop::readPluginInfo(options.pluginPath.empty() ? tapestop::defaultPluginPath() : options.pluginPath);
-    std::cout << (options.json ? tapestop::formatJson(info) : tapestop::formatText(info));
+    const tapestop::PluginDescription description = tapestop::describePlugin(
+        options.pluginPath.empty() ? tapestop::defaultPluginPath() : options.pluginPath, options.json);
+    for (const std::string& warning : description.warnings) std::cerr << "tapestop: warning: " << warning << "\n";
+    std::cout << description.text;
     return 0;
 }
 

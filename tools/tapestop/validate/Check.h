@@ -4,6 +4,7 @@
 // and failures; its result is the worst of them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ struct Settings {
     int strictness = 5;
     std::uint32_t seed = 1;
     double timeLimitSeconds = 60.0;  // per check
+    bool keepGoing = false;          // run the checks that process even after the plug-in hung in processing
 };
 
 constexpr int kMinStrictness = 1;
@@ -31,6 +33,7 @@ constexpr int kMaxStrictness = 10;
 struct CheckRecord {
     static constexpr std::size_t kDetailChars = 3000;
     Result result;
+    std::atomic<int> processingCalls;  // calls of processReplacing under way
     char detail[kDetailChars];
 };
 
@@ -68,6 +71,7 @@ using CheckFunction = void (*)(CheckContext&);
 struct Check {
     const char* name;
     int strictness;  // the lowest strictness that runs it
+    bool processes;  // it runs audio through the plug-in
     CheckFunction run;
 };
 

@@ -8,10 +8,6 @@ namespace tapestop::validate {
 
 namespace {
 
-constexpr const char* kCanDoStrings[] = {"sendVstEvents",      "sendVstMidiEvent", "receiveVstEvents",
-                                         "receiveVstMidiEvent", "receiveVstTimeInfo", "offline",
-                                         "midiProgramNames",   "bypass"};
-
 const char* canDoAnswer(VstIntPtr answer) { return answer > 0 ? "yes" : answer < 0 ? "no" : "don't know"; }
 
 }  // namespace
@@ -24,10 +20,8 @@ void checkHostInfo(CheckContext& context) {
     const AEffect& record = instance.record();
     context.step("reading what hosts read");
     std::string canDo;
-    for (const char* question : kCanDoStrings) {
-        const VstIntPtr answer = effect.dispatch(effCanDo, 0, 0, const_cast<char*>(question));
-        canDo += std::string(canDo.empty() ? "" : ", ") + question + " " + canDoAnswer(answer);
-    }
+    for (const CanDoAnswer& answer : readCanDo(effect))
+        canDo += (canDo.empty() ? "" : ", ") + answer.feature + " " + canDoAnswer(answer.answer);
     context.note("category " + categoryName(effect.dispatch(effGetPlugCategory)) + ", tail " +
                  std::to_string(effect.dispatch(effGetTailSize)) + " frames, latency " +
                  std::to_string(record.initialDelay) + " frames, unique ID '" + host::fourCharText(record.uniqueID) +

@@ -11,33 +11,25 @@ namespace tapestop::validate {
 
 namespace {
 
-// A difference a host's slider or automation lane shows: one step in a hundred.
-constexpr float kReadBackTolerance = 0.01f;
 constexpr int kMessagesShown = 4;
-
-std::string valueText(float value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
-    return text;
-}
 
 void checkValues(CheckContext& context, host::Effect& effect, VstInt32 index, const std::vector<float>& values,
                  int& readBackWarnings) {
     const std::string parameter = "parameter " + std::to_string(index) + " (" + effect.parameterName(index) + ")";
     bool warned = false;
     for (float value : values) {
-        context.step("setting " + parameter + " to " + valueText(value));
+        context.step("setting " + parameter + " to " + floatText(value));
         effect.setParameter(index, value);
         const float read = effect.getParameter(index);
         if (!std::isfinite(read) || read < 0.0f || read > 1.0f) {
-            context.fail("getParameter of " + parameter + " answers " + valueText(read) + " after it was set to " +
-                         valueText(value) + ", outside 0 to 1");
+            context.fail("getParameter of " + parameter + " answers " + floatText(read) + " after it was set to " +
+                         floatText(value) + ", outside 0 to 1");
             return;
         }
-        if (!warned && std::fabs(read - value) > kReadBackTolerance) {
+        if (!warned && std::fabs(read - value) > kParameterTolerance) {
             warned = true;
             if (readBackWarnings++ < kMessagesShown)
-                context.warn(parameter + " reads back " + valueText(read) + " after it was set to " + valueText(value));
+                context.warn(parameter + " reads back " + floatText(read) + " after it was set to " + floatText(value));
         }
     }
 }

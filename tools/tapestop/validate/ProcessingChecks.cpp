@@ -123,7 +123,7 @@ void checkSuspendResume(CheckContext& context) {
                 instance.effect().dispatch(effSetSampleRate, 0, 0, nullptr, 96000.0f);
                 instance.effect().dispatch(effSetBlockSize, 0, kBlockFrames);
             }
-            instance.resume();
+            instance.effect().resume();
         }
         context.step("processing block " + std::to_string(block));
         streamer.process(in, out, block * kBlockFrames, kBlockFrames);
@@ -208,7 +208,7 @@ void checkParameterFuzz(CheckContext& context) {
         for (int n = changes(random); n > 0 && instance.parameters() > 0; --n, ++changed) {
             const VstInt32 index = parameter(random);
             const float v = changes(random) == 0 ? static_cast<float>(changes(random) % 2) : value(random);
-            context.step("setting parameter " + std::to_string(index) + " to " + std::to_string(v) + " at frame " +
+            context.step("setting parameter " + std::to_string(index) + " to " + floatText(v) + " at frame " +
                          std::to_string(offset));
             instance.effect().setParameter(index, v);
         }

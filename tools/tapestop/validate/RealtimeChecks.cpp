@@ -99,7 +99,7 @@ void checkRealtime(CheckContext& context) {
     std::mt19937 random(context.settings().seed);
     for (int block = 0; block < blocks; ++block) {
         context.step("processReplacing, block " + std::to_string(block));
-        count(processing, [&] { effect.processReplacing(inputs.data(), outputs.data(), kBlockFrames); });
+        count(processing, [&] { processBlock(effect, inputs.data(), outputs.data(), kBlockFrames); });
         if (record->numParams == 0) continue;
         const VstInt32 index = static_cast<VstInt32>(random() % static_cast<unsigned>(record->numParams));
         const float value = values[random() % values.size()];

@@ -1,8 +1,7 @@
 #include "Session.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <cstdio>
@@ -44,28 +43,33 @@ Instance::Instance(const host::PluginLibrary& library, ValidationHost& host)
       inputs_(effect_.record()->numInputs),
       outputs_(effect_.record()->numOutputs),
       parameters_(effect_.record()->numParams) {
-    effect_.dispatch(effOpen);
+    effect_.open();
 }
 
 void Instance::start(float sampleRateHz, VstInt32 blockFrames) {
     host_.setStream(sampleRateHz, blockFrames);
-    effect_.dispatch(effSetSampleRate, 0, 0, nullptr, sampleRateHz);
-    effect_.dispatch(effSetBlockSize, 0, blockFrames);
-    resume();
+    effect_.start(sampleRateHz, blockFrames);
 }
 
-void Instance::resume() {
-    effect_.dispatch(effMainsChanged, 0, 1);
-    effect_.dispatch(effStartProcess);
+namespace {
+
+std::atomic<int>* processingCalls = nullptr;
+
+}  // namespace
+
+void countProcessingIn(std::atomic<int>* callsUnderWay) { processingCalls = callsUnderWay; }
+
+void processBlock(host::Effect& effect, float** inputs, float** outputs, VstInt32 frames) {
+    if (processingCalls != nullptr) processingCalls->fetch_add(1);
+    effect.processReplacing(inputs, outputs, frames);
+    if (processingCalls != nullptr) processingCalls->fetch_sub(1);
 }
 
 namespace {
 
 void noteFirst(std::int64_t& count, std::string& first, int channel, std::int64_t frame, float sample) {
     if (count++ > 0) return;
-    char text[96];
-    std::snprintf(text, sizeof text, "output %d, frame %lld (%g)", channel, static_cast<long long>(frame), sample);
-    first = text;
+    first = "output " + std::to_string(channel) + ", frame " + std::to_string(frame) + " (" + floatText(sample) + ")";
 }
 
 }  // namespace
@@ -100,7 +104,7 @@ void Streamer::process(const Signal& in, Signal& out, std::size_t offset, std::s
     for (int channel = 0; channel < inputs_.count(); ++channel)
         std::copy_n(in[static_cast<std::size_t>(channel)].begin() + static_cast<std::ptrdiff_t>(offset), frames,
                     inputs[channel]);
-    instance_.effect().processReplacing(inputs, outputs, static_cast<VstInt32>(frames));
+    processBlock(instance_.effect(), inputs, outputs, static_cast<VstInt32>(frames));
     inspect(out, offset, frames);
 }
 
@@ -162,7 +166,7 @@ std::string firstDifference(const Signal& a, const Signal& b) {
         for (std::size_t frame = 0; frame < a[channel].size(); ++frame)
             if (std::memcmp(&a[channel][frame], &b[channel][frame], sizeof(float)) != 0)
                 return "output " + std::to_string(channel) + ", frame " + std::to_string(frame) + " (" +
-                       std::to_string(a[channel][frame]) + " against " + std::to_string(b[channel][frame]) + ")";
+                       floatText(a[channel][frame]) + " against " + floatText(b[channel][frame]) + ")";
     return "";
 }
 
@@ -192,12 +196,13 @@ std::vector<float> parameterValues(CheckContext& context, int randomCount) {
     return values;
 }
 
-void keepStdoutForTheReport() {
-    std::fflush(stdout);
-    ::dup2(STDERR_FILENO, STDOUT_FILENO);
-}
-
 std::string framesText(std::int64_t frames) { return std::to_string(frames) + " frames"; }
+
+std::string floatText(float value) {
+    char text[32];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
+}
 
 std::string secondsText(double seconds) {
     char text[32];

@@ -4,6 +4,7 @@
 // audio pushed through them in host buffers that catch misbehaviour.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BlockProcessor.h"
 #include "Check.h"
 #include "HostBuffers.h"
 #include "PluginHost.h"
@@ -18,8 +20,7 @@
 
 namespace tapestop::validate {
 
-// Audio as the checks hold it: one vector of samples per channel.
-using Signal = std::vector<std::vector<float>>;
+using host::Signal;
 
 // Different noise on each channel, the same for the same seed, in -0.5..0.5,
 // with its last quarter silent, where decaying tails turn subnormal.
@@ -37,8 +38,7 @@ public:
     void setStream(float sampleRateHz, VstInt32 blockFrames);
 };
 
-// One effect, created and opened as a host does before anything else (some
-// plug-ins make their inner object only at effOpen).
+// One effect, created and opened as a host does before anything else.
 class Instance {
 public:
     Instance(const host::PluginLibrary& library, ValidationHost& host);
@@ -47,16 +47,20 @@ public:
     int inputs() const { return inputs_; }
     int outputs() const { return outputs_; }
     int parameters() const { return parameters_; }
-    // Sample rate, block size, then resume(); the host answers the same.
+    // The host library's start; the host answers the same rate and block size.
     void start(float sampleRateHz, VstInt32 blockFrames);
-    // Mains on and start process: ready to process again after effect().stop().
-    void resume();
 
 private:
     ValidationHost& host_;
     host::Effect effect_;
     int inputs_, outputs_, parameters_;
 };
+
+// Every call of processReplacing a check makes: counted while under way in
+// the running check's record (countProcessingIn), so that the parent tells a
+// hang in processing from a hang elsewhere.
+void processBlock(host::Effect& effect, float** inputs, float** outputs, VstInt32 frames);
+void countProcessingIn(std::atomic<int>* callsUnderWay);
 
 // What the host buffers showed over a stream of blocks.
 struct StreamFindings {
@@ -117,13 +121,17 @@ struct GuardedText {
 };
 GuardedText readGuardedText(host::Effect& effect, VstInt32 opcode, VstInt32 index = 0);
 
+// A difference a host's slider or automation lane shows: one step in a
+// hundred. A parameter read back within it counts as the value set.
+constexpr float kParameterTolerance = 0.01f;
+
 // Parameter values hosts and people use, and a few more from the seed.
 std::vector<float> parameterValues(CheckContext& context, int randomCount);
 
-// Writes a child's stray stdout output to stderr, so that a report on stdout stays clean.
-void keepStdoutForTheReport();
-
 std::string framesText(std::int64_t frames);
+// The fewest digits that read back as the same float: two different values
+// never print alike.
+std::string floatText(float value);
 std::string secondsText(double seconds);
 
 }  // namespace tapestop::validate

@@ -37,7 +37,7 @@ void checkSpeed(CheckContext& context) {
     const auto started = std::chrono::steady_clock::now();
     auto elapsed = std::chrono::steady_clock::duration::zero();
     while (elapsed < budget) {
-        instance.effect().processReplacing(inputs.data(), outputs.data(), kBlockFrames);
+        processBlock(instance.effect(), inputs.data(), outputs.data(), kBlockFrames);
         ++blocks;
         elapsed = std::chrono::steady_clock::now() - started;
     }

@@ -21,6 +21,7 @@ namespace tapestop::validate {
 namespace {
 
 constexpr int kDefaultStrictness = 5;
+constexpr int kExitSignalBase = 128;  // as a shell reports a command ended by a signal
 
 int wholeNumber(const std::string& option, const std::string& text, long long low, long long high) {
     char* end = nullptr;
@@ -81,7 +82,7 @@ void readIdentity(const Settings& settings, IdentityRecord& record) {
 Identity identify(const Settings& settings) {
     host::ChildProcess child(
         [&](host::ChildContext& context) {
-            keepStdoutForTheReport();
+            host::sendStdoutToStderr();
             auto& record = *static_cast<IdentityRecord*>(context.shared());
             try {
                 readIdentity(settings, record);
@@ -99,13 +100,15 @@ Identity identify(const Settings& settings) {
                     record.version, record.inputs, record.outputs, record.parameters, record.programs};
 }
 
-// One check in its own child: a crash, an exit or a hang is this check's failure.
+// One check in its own child: a crash, an exit or a hang is this check's
+// failure; an interrupt is not, and leaves the check not run to its end.
 CheckReport runIsolated(const Settings& settings, const Check& check) {
     const auto started = std::chrono::steady_clock::now();
     host::ChildProcess child(
         [&](host::ChildContext& context) {
-            keepStdoutForTheReport();
+            host::sendStdoutToStderr();
             auto& record = *static_cast<CheckRecord*>(context.shared());
+            countProcessingIn(&record.processingCalls);
             CheckContext checkContext(settings, record, context.progress());
             try {
                 check.run(checkContext);
@@ -123,16 +126,35 @@ CheckReport runIsolated(const Settings& settings, const Check& check) {
     CheckReport report{check.name, check.strictness, result,
                        std::string(record.detail, strnlen(record.detail, CheckRecord::kDetailChars)),
                        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()};
-    if (!outcome.succeeded()) {
+    if (outcome.ending == host::ChildOutcome::Ending::kInterrupted) {
+        report.result = Result::kSkip;
+        const std::string ending = "not run to its end: interrupted (" + host::signalName(outcome.signal) + ")";
+        report.detail = report.detail.empty() ? ending : ending + "; before that: " + report.detail;
+    } else if (!outcome.succeeded()) {
         report.result = Result::kFail;
+        report.hungInProcessing =
+            outcome.ending == host::ChildOutcome::Ending::kTimedOut && record.processingCalls.load() > 0;
         const std::string ending = "the plug-in " + outcome.describe();
         report.detail = report.detail.empty() ? ending : ending + "; before that: " + report.detail;
     }
     return report;
 }
 
+// Why a selected check is not run, or empty when it runs.
+std::string reasonNotToRun(const Options& options, const Check& check, bool loads, const std::string& hungIn) {
+    if (const int signal = host::InterruptWatch::pendingSignal())
+        return "not run: interrupted (" + host::signalName(signal) + ")";
+    // Every other check would fail the same way; the load check says why.
+    if (!loads) return "not run: the plug-in does not load";
+    // It would most likely hang again, and cost another time limit.
+    if (check.processes && !hungIn.empty() && !options.settings.keepGoing)
+        return "not run: the plug-in hung in " + hungIn;
+    return "";
+}
+
 const char* kUsage =
-    "tapestop validate PLUGIN.so [--strictness N] [--json] [--only NAME,...] [--seed S] [--time-limit SECONDS]";
+    "tapestop validate PLUGIN.so [--strictness N] [--json] [--only NAME,...] [--seed S] [--time-limit SECONDS] "
+    "[--keep-going]";
 
 }  // namespace
 
@@ -150,6 +172,8 @@ Options parseOptions(int argc, char** argv) {
             options.settings.strictness = wholeNumber(argument, value(), kMinStrictness, kMaxStrictness);
         else if (argument == "--json")
             options.json = true;
+        else if (argument == "--keep-going")
+            options.settings.keepGoing = true;
         else if (argument == "--seed")
             options.settings.seed = static_cast<std::uint32_t>(wholeNumber(argument, value(), 0, 2147483647));
         else if (argument == "--time-limit")
@@ -174,22 +198,22 @@ int Report::count(Result result) const {
 }
 
 Report validate(const Options& options) {
-    Report report{options.settings, identify(options.settings), {}};
+    Report report{options.settings, identify(options.settings), {}, 0};
     bool loads = true;
+    std::string hungIn;  // the check in which the plug-in hung while processing
     for (const Check& check : allChecks()) {
-        if (host::InterruptWatch::pendingSignal() != 0) break;
         CheckReport skipped{check.name, check.strictness, Result::kSkip, "", 0.0};
         if (!selected(options, check)) {
             report.checks.push_back(skipped);
-        } else if (!loads) {
-            // Every other check would fail the same way; the load check says why.
-            skipped.detail = "not run: the plug-in does not load";
-            report.checks.push_back(skipped);
-        } else {
-            report.checks.push_back(runIsolated(options.settings, check));
-            loads = !(check.run == checkLoad && report.checks.back().result == Result::kFail);
+            continue;
         }
+        skipped.detail = reasonNotToRun(options, check, loads, hungIn);
+        report.checks.push_back(skipped.detail.empty() ? runIsolated(options.settings, check) : skipped);
+        const CheckReport& done = report.checks.back();
+        loads = loads && !(check.run == checkLoad && done.result == Result::kFail);
+        if (done.hungInProcessing && hungIn.empty()) hungIn = check.name;
     }
+    report.interruptedBy = host::InterruptWatch::pendingSignal();
     return report;
 }
 
@@ -205,15 +229,17 @@ std::string formatText(const Report& report) {
     double seconds = 0.0;
     for (const CheckReport& check : report.checks) {
         seconds += check.seconds;
-        if (check.result == Result::kSkip) continue;
+        if (check.result == Result::kSkip && check.detail.empty()) continue;  // not selected
         char head[64];
         std::snprintf(head, sizeof head, "%-4s  %-20s %6.2f s  ", resultName(check.result), check.name.c_str(),
                       check.seconds);
         out << head << check.detail << "\n";
     }
-    char summary[160];
-    std::snprintf(summary, sizeof summary, "\n%d passed, %d warned, %d failed, %d not run at strictness %d (%.1f s)\n",
-                  report.count(Result::kPass), report.count(Result::kWarn), report.count(Result::kFail),
+    const std::string interrupted =
+        report.interruptedBy != 0 ? "interrupted (" + host::signalName(report.interruptedBy) + "): " : "";
+    char summary[200];
+    std::snprintf(summary, sizeof summary, "\n%s%d passed, %d warned, %d failed, %d not run at strictness %d (%.1f s)\n",
+                  interrupted.c_str(), report.count(Result::kPass), report.count(Result::kWarn), report.count(Result::kFail),
                   report.count(Result::kSkip), report.settings.strictness, seconds);
     out << summary;
     return out.str();
@@ -240,7 +266,8 @@ std::string formatJson(const Report& report) {
     }
     out << "\n  ],\n  \"counts\": {\"pass\": " << report.count(Result::kPass) << ", \"warn\": "
         << report.count(Result::kWarn) << ", \"fail\": " << report.count(Result::kFail) << ", \"skip\": "
-        << report.count(Result::kSkip) << "},\n  \"passed\": " << (report.failed() ? "false" : "true") << "\n}\n";
+        << report.count(Result::kSkip) << "},\n  \"interrupted\": " << (report.interruptedBy != 0 ? "true" : "false")
+        << ",\n  \"passed\": " << (report.failed() || report.interruptedBy != 0 ? "false" : "true") << "\n}\n";
     return out.str();
 }
 
@@ -248,9 +275,11 @@ int runCommand(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
     host::InterruptWatch watch;
     const Report report = validate(options);
-    std::cout << (options.json ? formatJson(report) : formatText(report));
-    if (const int signal = host::InterruptWatch::pendingSignal())
-        throw std::runtime_error("validation interrupted (" + host::signalName(signal) + ")");
+    std::cout << (options.json ? formatJson(report) : formatText(report)) << std::flush;
+    if (report.interruptedBy != 0) {
+        std::cerr << "tapestop: validation interrupted (" << host::signalName(report.interruptedBy) << ")\n";
+        return kExitSignalBase + report.interruptedBy;
+    }
     return report.failed() ? 1 : 0;
 }
 

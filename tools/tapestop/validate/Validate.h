@@ -1,5 +1,5 @@
 // `tapestop validate PLUGIN.so [--strictness N] [--json] [--only NAME,...]
-// [--seed S] [--time-limit SECONDS]`: runs the checks of allChecks() on any
+// [--seed S] [--time-limit SECONDS] [--keep-going]`: runs the checks of allChecks() on any
 // VST 2.4 plug-in, each in a child process of its own, and reports them.
 #pragma once
 
@@ -32,12 +32,14 @@ struct CheckReport {
     Result result = Result::kSkip;
     std::string detail;
     double seconds = 0.0;
+    bool hungInProcessing = false;  // timed out while the plug-in was processing
 };
 
 struct Report {
     Settings settings;
     Identity identity;
     std::vector<CheckReport> checks;  // every check, skipped ones included
+    int interruptedBy = 0;            // the signal that interrupted the run, or 0
     int count(Result result) const;
     bool failed() const { return count(Result::kFail) > 0; }
 };
@@ -46,7 +48,8 @@ Report validate(const Options& options);
 std::string formatText(const Report& report);
 std::string formatJson(const Report& report);
 
-// The whole command: answers the exit status (0 nothing failed, 1 something did).
+// The whole command: answers the exit status (0 nothing failed, 1 something
+// did, 128 + N when signal N interrupted it).
 int runCommand(int argc, char** argv);
 
 }  // namespace tapestop::validate
