@@ -7,6 +7,10 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -114,6 +118,58 @@ TEST(ChildProcess, AnInterruptOfTheParentEndsTheChild) {
     const ChildOutcome outcome = child.finish();
     EXPECT_EQ(outcome.ending, Ending::kInterrupted);
     EXPECT_EQ(outcome.describe(), "was interrupted (SIGTERM)");
+}
+
+// A killed process ends at once; the margin is for a loaded machine.
+constexpr auto kHelperEndLimit = std::chrono::seconds(10);
+
+// True once the process is gone, or a zombie whoever adopted it has not reaped.
+bool endsWithin(pid_t pid, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(in, line);
+        const std::size_t nameEnd = line.rfind(')');
+        if (line.empty() || nameEnd == std::string::npos || line.compare(nameEnd, 4, ") Z ") == 0) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// What the child forks is in its process group, holds its socket open, and
+// ends with it: the parent learns at once that the child is gone, whether
+// the child crashed or finished, and nothing it forked is left running.
+TEST(ChildProcess, NothingTheChildForkedOutlivesIt) {
+    struct Case {
+        const char* name;
+        void (*end)();
+        const char* description;
+    };
+    const Case cases[] = {
+        {"crashes", segfault, "crashed (SIGSEGV)"},
+        {"returns", [] {}, "finished"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChildProcess child(
+            [&](ChildContext& context) {
+                const pid_t helper = ::fork();
+                if (helper == 0) {
+                    for (;;) ::pause();
+                }
+                *static_cast<pid_t*>(context.shared()) = helper;
+                c.end();
+                return 0;
+            },
+            sizeof(pid_t));
+        int message = 0;
+        EXPECT_EQ(child.receive(&message, sizeof message, 30.0), ChildProcess::Received::kChildGone);
+        EXPECT_EQ(child.finish().describe(), c.description);
+        const pid_t helper = *static_cast<const pid_t*>(child.shared());
+        ASSERT_GT(helper, 0);
+        EXPECT_TRUE(endsWithin(helper, kHelperEndLimit)) << "the helper " << helper << " still runs";
+    }
 }
 
 }  // namespace

@@ -78,6 +78,15 @@ TEST(Lifecycle, StartAndStopSendTheHostsSequence) {
     sent.clear();
     effect.stop();
     EXPECT_EQ(sent, (std::vector<VstInt32>{effStopProcess, effMainsChanged}));
+    // Opened once in its life: a second start, or open() after it, sends no
+    // effOpen; resume() is the start's last two steps alone.
+    sent.clear();
+    effect.start(48000.0f, 256);
+    effect.open();
+    effect.stop();
+    effect.resume();
+    EXPECT_EQ(sent, (std::vector<VstInt32>{effSetSampleRate, effSetBlockSize, effMainsChanged, effStartProcess,
+                                           effStopProcess, effMainsChanged, effMainsChanged, effStartProcess}));
     effect.record()->dispatcher = original;
 }
 
