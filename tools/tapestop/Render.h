@@ -2,7 +2,8 @@
 // open, sample rate, block size, resume, parameters, process, suspend, close.
 // The plug-in runs in a child process, so that its crash, abort, exit or hang
 // cannot take the render's output with it: the parent writes the output, and
-// gives it its name only once the child has finished every frame.
+// gives it its name once the child has handed over every frame. What the
+// plug-in does after that, while it closes and unloads, only adds a warning.
 #pragma once
 
 #include <cstdint>
