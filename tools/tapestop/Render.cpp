@@ -308,13 +308,14 @@ RenderSummary render(const RenderOptions& options) {
     // An interrupt that came as the last block arrived still means "stop".
     if (const int signal = host::InterruptWatch::pendingSignal(); signal != 0) throw Interrupted(signal);
     output.commit();
+    const double renderSeconds = secondsSince(started);  // the plug-in's closing is not the render's time
     std::vector<std::string> warnings = warningsOf(counts, options, output.target());
     const ChildReport& report = SharedLayout::report(child.shared());
     if (const std::string closing = closingTrouble(child, report.message, sizeof report.message,
                                                    "the output is complete and was kept");
         !closing.empty())
         warnings.push_back(closing);
-    return RenderSummary{counts, secondsSince(started), format.clips, format.description, warnings};
+    return RenderSummary{counts, renderSeconds, format.clips, format.description, warnings};
 }
 
 std::string describe(const RenderSummary& summary) {
