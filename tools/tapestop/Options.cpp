@@ -314,6 +314,8 @@ parameters with their properties (--json: as JSON).
 validate: checks any VST 2.4 plug-in as a strict host would, each check in a
 child process of its own; exit status 1 when a check fails (default
 strictness 5; 10 runs every check; --time-limit SECONDS per check, default 60).
+After a check times out while the plug-in processes audio, the later checks
+that process audio are not run, unless --keep-going asks for them.
 
 demo: writes a few seconds of synthesized stereo tones and hits to OUTPUT,
 a signal in which a tape stop is easy to hear.
