@@ -2,8 +2,9 @@
 // kFaultFrame frames, as badly written or hostile plug-ins do. The way is
 // chosen when it is built: FAULT_CRASH (a segmentation fault), FAULT_ABORT,
 // FAULT_EXIT (exit(0) from inside the plug-in), FAULT_HANG (never returns),
-// FAULT_NAN (NaN on the left, infinity on the right), or FAULT_PINS (it
-// announces 2^31 - 1 outputs).
+// FAULT_NAN (NaN on the left, minus infinity on the right), FAULT_PINS (it
+// announces 2^31 - 1 outputs), or FAULT_UNWRITTEN (it stops writing its
+// outputs).
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -31,6 +32,9 @@ public:
 
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override {
         for (VstInt32 i = 0; i < sampleFrames; ++i, ++framesDone_) {
+#ifdef FAULT_UNWRITTEN
+            if (framesDone_ >= kFaultFrame) continue;
+#endif
             outputs[0][i] = inputs[0][i];
             outputs[1][i] = inputs[1][i];
             if (framesDone_ >= kFaultFrame) fail(outputs, i);
