@@ -226,7 +226,7 @@ std::string usageText() {
 render: runs INPUT through a VST 2.4 plug-in (the Tarvo TapeStop built with
 this program, unless --plugin names another) and writes OUTPUT. The output
 container follows OUTPUT's extension: .wav .w64 .aif .aiff .caf .flac .ogg .oga.
-Mono input is processed on both channels and written back as mono.
+WAV output beyond 4 GiB is written as RF64; AIFF beyond 4 GiB is refused.
   --plugin PATH        the plug-in library to use (always a path: x.so is ./x.so)
   --format FORMAT      pcm16, pcm24 or float (default float; FLAC: pcm24);
                        integer formats are clipped, and clipped samples counted
@@ -245,14 +245,15 @@ Mono input is processed on both channels and written back as mono.
   --force              replace a read-only output file
   --                   ends the options: what follows are file names
 TIME is seconds (2.5s), milliseconds (250ms) or frames (120000).
-A mono plug-in (1 in, 1 out) runs once per channel of a stereo file; any
-other channel that is dropped, duplicated or mixed is warned about.
+A mono plug-in (1 in, 1 out) runs once per channel of a stereo file; a
+channel dropped, duplicated or mixed on the way is warned about (README).
 
 Options that take one value may be given once. Exit status: 0 done, 1 the
 work failed, 2 a command line that cannot be carried out.
 
-info: prints the plug-in's (PLUGIN.so, or --plugin PATH) identity, flags, programs, tail, canDo answers and
-parameters with their properties (--json: as JSON).
+info: prints the plug-in's identity, flags, programs, tail, canDo answers and
+parameters with their properties (--json: as JSON); the plug-in is named as
+PLUGIN.so or with --plugin PATH.
 
 validate: checks any VST 2.4 plug-in as a strict host would, each check in a
 child process of its own; exit status 1 when a check fails (default
