@@ -379,7 +379,7 @@ RenderSummary render(const RenderOptions& options) {
     counts.conformed = writer.conformed();
     const RenderCounts& fromChild = SharedLayout::report(child.shared()).counts;
     counts.eventsPastEnd = fromChild.eventsPastEnd;
-    counts.unwrittenSamples = fromChild.unwrittenSamples;
+    counts.unwrittenSamples = std::max<std::int64_t>(fromChild.unwrittenSamples, 0);  // memory the plug-in shared
     // An interrupt that came as the child finished still means "stop".
     if (const int signal = host::InterruptWatch::pendingSignal(); signal != 0) throw Interrupted(signal);
     output.commit();
