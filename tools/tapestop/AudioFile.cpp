@@ -152,18 +152,19 @@ std::optional<long long> logNumber(const std::string& log, const std::string& fi
     return number;
 }
 
-int frameBytesOf(const SF_INFO& info) {
+// Bytes per sample of a libsndfile format; 0 for an encoding of no fixed size.
+int sampleBytesOf(int sndfileFormat) {
     const auto size = std::find_if(kSampleSizes.begin(), kSampleSizes.end(), [&](const SampleSizeRow& row) {
-        return row.subtype == (info.format & SF_FORMAT_SUBMASK);
+        return row.subtype == (sndfileFormat & SF_FORMAT_SUBMASK);
     });
-    return size == kSampleSizes.end() ? 0 : size->bytes * info.channels;
+    return size == kSampleSizes.end() ? 0 : size->bytes;
 }
 
 // What the header says about the length, against what libsndfile found.
 InputLength lengthOf(SNDFILE* file, const SF_INFO& info) {
     const std::int64_t present = info.frames == SF_COUNT_MAX ? -1 : info.frames;
     InputLength length{present, std::max<std::int64_t>(present, 0)};
-    const int frameBytes = frameBytesOf(info);
+    const int frameBytes = sampleBytesOf(info.format) * info.channels;
     if (frameBytes == 0 || length.frames < 0) return length;
     const std::string log = logOf(file);
     const auto row = std::find_if(kAnnouncedLengths.begin(), kAnnouncedLengths.end(),
@@ -302,10 +303,7 @@ OutputFormat outputFormatFor(const std::string& path, bool formatGiven, SampleFo
 OutputFormat fittedToLength(const OutputFormat& format, const std::string& path, std::int64_t frames, int channels) {
     const ContainerRow& container = containerFor(path);
     if (!container.countsIn32Bits) return format;
-    const auto size = std::find_if(kSampleSizes.begin(), kSampleSizes.end(), [&](const SampleSizeRow& row) {
-        return row.subtype == (format.sndfileFormat & SF_FORMAT_SUBMASK);
-    });
-    const std::int64_t audioBytes = frames * channels * size->bytes;
+    const std::int64_t audioBytes = frames * channels * sampleBytesOf(format.sndfileFormat);
     if (frames >= 0 && audioBytes + kHeaderAllowanceBytes <= k32BitSizeLimitBytes) return format;
     const std::string encoding = format.description.substr(format.description.find(','));
     char gigabytes[32];
