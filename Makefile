@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test bench demo install install-plugin docs clean
+.PHONY: all deps build test bench demo install install-plugin uninstall uninstall-plugin docs clean
 
 all: build
 
@@ -55,17 +55,24 @@ demo: build
 # Installs the kit and the plug-in below PREFIX (DESTDIR is put in front, for
 # staging): bin/tapestop, lib/vst/tapestop.so and tapemotor.so, the headers in include/tarvo,
 # the frame and host libraries, lib/cmake/TarvoFrame and lib/pkgconfig.
+# What the build already made is installed as it is; only what is missing is
+# built (so `sudo make install` after `make build` builds nothing as root).
+# `make uninstall` removes it again, with the folders the install created.
+# The manifests of both installs are kept in MANIFEST_DIR.
 PREFIX ?= /usr/local
-install: build
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+MANIFEST_DIR ?= $(BUILD_DIR)
+install:
+	JOBS=$(JOBS) BUILD_TYPE=$(BUILD_TYPE) DESTDIR="$(DESTDIR)" scripts/install.sh kit $(BUILD_DIR) "$(PREFIX)" "$(MANIFEST_DIR)"
 
-# Copies the plug-in into a folder of the user's own, by default ~/.vst.
+uninstall:
+	scripts/uninstall.sh $(MANIFEST_DIR)/installed_files.txt $(MANIFEST_DIR)/installed_folders.txt
+
+# Copies the plug-ins into a folder of the user's own, by default ~/.vst,
+# building them first only if they are missing; `make uninstall-plugin`
+# removes them again.
 VST_DIR ?= $(HOME)/.vst
-install-plugin: build
-	install -d $(VST_DIR)
-	install -m 644 $(BUILD_DIR)/tapestop.so $(VST_DIR)/tapestop.so
-	install -m 644 $(BUILD_DIR)/tapemotor.so $(VST_DIR)/tapemotor.so
-	@echo "Installed $(VST_DIR)/tapestop.so and $(VST_DIR)/tapemotor.so"
+install-plugin:
+	@JOBS=$(JOBS) BUILD_TYPE=$(BUILD_TYPE) scripts/install.sh plugin $(BUILD_DIR) "$(VST_DIR)" "$(MANIFEST_DIR)"
 	@if [ "$(VST_DIR)" = "$(HOME)/.vst" ]; then \
 		echo "Audacity, Carla, Qtractor and Renoise scan ~/.vst: rescan plug-ins there."; \
 		echo "Ardour does not: add ~/.vst in Preferences > Plugins > Linux VST2 path,"; \
@@ -74,6 +81,9 @@ install-plugin: build
 		echo "Preferences > Plugins > Linux VST2 path,"; \
 	fi
 	@echo "or run 'sudo make install', which puts the plug-ins in $(PREFIX)/lib/vst, where Ardour looks by default."
+
+uninstall-plugin:
+	scripts/uninstall.sh $(MANIFEST_DIR)/installed_plugin_files.txt $(MANIFEST_DIR)/installed_plugin_folders.txt
 
 # The API reference of the frame, in $(BUILD_DIR)/docs/html. Any Doxygen
 # warning fails it, and so does an operation whose doc line does not say how

@@ -2,11 +2,12 @@
 // kFaultFrame frames, as badly written or hostile plug-ins do. The way is
 // chosen when it is built: FAULT_CRASH (a segmentation fault), FAULT_ABORT,
 // FAULT_EXIT (exit(0) from inside the plug-in), FAULT_HANG (never returns),
-// FAULT_NAN (NaN on the left, infinity on the right), FAULT_PINS (it
-// announces 2^31 - 1 outputs), or FAULT_FORK_CRASH (it forks a helper, then
-// crashes). FAULT_CLOSE_HANG processes well but takes kCloseHangSeconds to
-// close. The FAULT_CREATION_* ways fail in the constructor instead: EXIT,
-// CRASH, FORK_CRASH, or PRINT (it talks on stdout and works).
+// FAULT_NAN (NaN on the left, minus infinity on the right), FAULT_PINS (it
+// announces 2^31 - 1 outputs), FAULT_UNWRITTEN (it stops writing its
+// outputs), or FAULT_FORK_CRASH (it forks a helper, then crashes).
+// FAULT_CLOSE_HANG processes well but takes kCloseHangSeconds to close. The
+// FAULT_CREATION_* ways fail in the constructor instead: EXIT, CRASH,
+// FORK_CRASH, or PRINT (it talks on stdout and works).
 //
 // A forked helper's process ID is written to the file the environment
 // variable FAULTY_HELPER_PID_FILE names; a helper still alive after
@@ -72,6 +73,9 @@ public:
 
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override {
         for (VstInt32 i = 0; i < sampleFrames; ++i, ++framesDone_) {
+#ifdef FAULT_UNWRITTEN
+            if (framesDone_ >= kFaultFrame) continue;
+#endif
             outputs[0][i] = inputs[0][i];
             outputs[1][i] = inputs[1][i];
             if (framesDone_ >= kFaultFrame) fail(outputs, i);

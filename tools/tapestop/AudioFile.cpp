@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace tapestop {
@@ -38,7 +39,10 @@ const SampleFormatRow& rowFor(SampleFormat format) {
 
 // Containers by extension. A container that stores no choice of sample
 // format (Vorbis) has no default; FLAC holds integers only. The Vorbis
-// encoder refuses rates above 200 kHz, and only at the first write.
+// encoder refuses rates above 200 kHz, and only at the first write. WAV and
+// AIFF count their bytes in 32 bits: a WAV that would not fit is written as
+// RF64 (the same layout with 64-bit sizes, as broadcast tools do), an AIFF
+// is refused.
 struct ContainerRow {
     const char* extension;
     int major;
@@ -46,21 +50,29 @@ struct ContainerRow {
     bool hasSampleFormat;
     SampleFormat defaultFormat;
     int maxSampleRateHz;
+    bool countsIn32Bits;
+    int majorBeyond32Bits;  // 0: none
 };
 
 constexpr int kAnyRate = 0;
 constexpr int kVorbisMaxRateHz = 200000;
 
 constexpr std::array kContainers{
-    ContainerRow{"wav", SF_FORMAT_WAV, "WAV", true, SampleFormat::kFloat, kAnyRate},
-    ContainerRow{"w64", SF_FORMAT_W64, "Wave64", true, SampleFormat::kFloat, kAnyRate},
-    ContainerRow{"aif", SF_FORMAT_AIFF, "AIFF", true, SampleFormat::kFloat, kAnyRate},
-    ContainerRow{"aiff", SF_FORMAT_AIFF, "AIFF", true, SampleFormat::kFloat, kAnyRate},
-    ContainerRow{"caf", SF_FORMAT_CAF, "CAF", true, SampleFormat::kFloat, kAnyRate},
-    ContainerRow{"flac", SF_FORMAT_FLAC, "FLAC", true, SampleFormat::kPcm24, kAnyRate},
-    ContainerRow{"ogg", SF_FORMAT_OGG, "OGG", false, SampleFormat::kFloat, kVorbisMaxRateHz},
-    ContainerRow{"oga", SF_FORMAT_OGG, "OGG", false, SampleFormat::kFloat, kVorbisMaxRateHz},
+    ContainerRow{"wav", SF_FORMAT_WAV, "WAV", true, SampleFormat::kFloat, kAnyRate, true, SF_FORMAT_RF64},
+    ContainerRow{"w64", SF_FORMAT_W64, "Wave64", true, SampleFormat::kFloat, kAnyRate, false, 0},
+    ContainerRow{"aif", SF_FORMAT_AIFF, "AIFF", true, SampleFormat::kFloat, kAnyRate, true, 0},
+    ContainerRow{"aiff", SF_FORMAT_AIFF, "AIFF", true, SampleFormat::kFloat, kAnyRate, true, 0},
+    ContainerRow{"caf", SF_FORMAT_CAF, "CAF", true, SampleFormat::kFloat, kAnyRate, false, 0},
+    ContainerRow{"flac", SF_FORMAT_FLAC, "FLAC", true, SampleFormat::kPcm24, kAnyRate, false, 0},
+    ContainerRow{"ogg", SF_FORMAT_OGG, "OGG", false, SampleFormat::kFloat, kVorbisMaxRateHz, false, 0},
+    ContainerRow{"oga", SF_FORMAT_OGG, "OGG", false, SampleFormat::kFloat, kVorbisMaxRateHz, false, 0},
 };
+
+// The most a 32-bit size field counts, less room for every chunk but the
+// audio (libsndfile's headers take well under a kilobyte).
+constexpr std::int64_t k32BitSizeLimitBytes = 0xFFFFFFFFLL;
+constexpr std::int64_t kHeaderAllowanceBytes = 4096;
+constexpr double kBytesPerGigabyte = 1e9;
 
 // Bytes per frame of the encodings whose size is fixed, to turn a header's
 // byte count into frames.
@@ -99,30 +111,77 @@ const ContainerRow& containerFor(const std::string& path) {
                          knownExtensions());
 }
 
-// The frames a header announces where libsndfile found fewer: its log then
-// holds the audio chunk's size as "data : 384000 (should be 8000)". A size
-// of all ones is what streaming writers put there when they cannot know the
-// length, and announces nothing.
+// Where a container's header states its length, as libsndfile's log shows
+// it: the audio chunk's bytes ("data : 384000 (should be 8000)"; a Wave64
+// chunk's size counts its own 24-byte header) or the frames themselves
+// (AIFF's COMM chunk, RF64's ds64 chunk).
+struct AnnouncedLengthRow {
+    int major;
+    const char* field;
+    bool inFrames;
+    long long chunkHeaderBytes;
+};
+
+constexpr long long kW64ChunkHeaderBytes = 24;
+
+constexpr std::array kAnnouncedLengths{
+    AnnouncedLengthRow{SF_FORMAT_WAV, "\ndata : ", false, 0},
+    AnnouncedLengthRow{SF_FORMAT_WAVEX, "\ndata : ", false, 0},
+    AnnouncedLengthRow{SF_FORMAT_W64, "\ndata : ", false, kW64ChunkHeaderBytes},
+    AnnouncedLengthRow{SF_FORMAT_AIFF, "\n  Frames      : ", true, 0},
+    AnnouncedLengthRow{SF_FORMAT_RF64, "\n  Frames    : ", true, 0},
+};
+
+// A chunk size of all ones is what streaming writers put there when they
+// cannot know the length, and announces nothing.
 constexpr long long kUnknownChunkBytes = 0xFFFFFFFFLL;
 
-std::int64_t framesInHeader(SNDFILE* file, const SF_INFO& info) {
-    const auto size = std::find_if(kSampleSizes.begin(), kSampleSizes.end(), [&](const SampleSizeRow& row) {
-        return row.subtype == (info.format & SF_FORMAT_SUBMASK);
-    });
-    if (size == kSampleSizes.end()) return info.frames;
+std::string logOf(SNDFILE* file) {
     std::string log(16384, '\0');
     sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
-    long long announcedBytes = 0;
-    long long presentBytes = 0;
-    for (const char* chunk : {"\ndata : ", "\n SSND : "}) {
-        const auto at = log.find(chunk);
-        if (at != std::string::npos &&
-            std::sscanf(log.c_str() + at + std::strlen(chunk), "%lld (should be %lld)", &announcedBytes,
-                        &presentBytes) == 2 &&
-            announcedBytes > presentBytes && announcedBytes != kUnknownChunkBytes)
-            return info.frames + (announcedBytes - presentBytes) / (size->bytes * info.channels);
+    log.resize(std::strlen(log.c_str()));
+    return log;
+}
+
+// The number after `field` in the log, if the field is there.
+std::optional<long long> logNumber(const std::string& log, const std::string& field) {
+    const auto at = log.find(field);
+    long long number = 0;
+    if (at == std::string::npos || std::sscanf(log.c_str() + at + field.size(), "%lld", &number) != 1)
+        return std::nullopt;
+    return number;
+}
+
+// Bytes per sample of a libsndfile format; 0 for an encoding of no fixed size.
+int sampleBytesOf(int sndfileFormat) {
+    const auto size = std::find_if(kSampleSizes.begin(), kSampleSizes.end(), [&](const SampleSizeRow& row) {
+        return row.subtype == (sndfileFormat & SF_FORMAT_SUBMASK);
+    });
+    return size == kSampleSizes.end() ? 0 : size->bytes;
+}
+
+// What the header says about the length, against what libsndfile found.
+InputLength lengthOf(SNDFILE* file, const SF_INFO& info) {
+    const std::int64_t present = info.frames == SF_COUNT_MAX ? -1 : info.frames;
+    InputLength length{present, std::max<std::int64_t>(present, 0)};
+    const int frameBytes = sampleBytesOf(info.format) * info.channels;
+    if (frameBytes == 0 || length.frames < 0) return length;
+    const std::string log = logOf(file);
+    const auto row = std::find_if(kAnnouncedLengths.begin(), kAnnouncedLengths.end(),
+                                  [&](const AnnouncedLengthRow& r) { return r.major == (info.format & SF_FORMAT_TYPEMASK); });
+    if (row == kAnnouncedLengths.end()) return length;
+    const std::optional<long long> stated = logNumber(log, row->field);
+    if (stated && *stated != kUnknownChunkBytes) {
+        const long long frames = row->inFrames ? *stated : (*stated - row->chunkHeaderBytes) / frameBytes;
+        length.announcedFrames = std::max<long long>(frames, info.frames);
     }
-    return info.frames;
+    // A WAV whose writer never filled in the audio chunk's size: the parser
+    // takes the audio for further chunks, and says where they began.
+    const std::optional<long long> fileBytes = logNumber(log, "Length : ");
+    const std::optional<long long> audioStart = logNumber(log, ") at position ");
+    if (!row->inFrames && stated == 0 && fileBytes && audioStart && *fileBytes > *audioStart)
+        length.unclaimedFrames = (*fileBytes - *audioStart) / frameBytes;
+    return length;
 }
 
 constexpr std::int64_t kWritebackBytes = 8 << 20;
@@ -224,12 +283,13 @@ OutputFormat outputFormatFor(const std::string& path, bool formatGiven, SampleFo
         if (formatGiven)
             throw AudioFileError(std::string(container.name) + " output is Vorbis-encoded; --format does not apply to " +
                                  quoted(path));
-        return OutputFormat{container.major | SF_FORMAT_VORBIS, false, std::string(container.name) + ", Vorbis",
-                            container.maxSampleRateHz};
+        return OutputFormat{container.major | SF_FORMAT_VORBIS, false, false, std::string(container.name) + ", Vorbis",
+                            container.maxSampleRateHz, false, ""};
     }
     const SampleFormatRow& sample = rowFor(formatGiven ? format : container.defaultFormat);
-    OutputFormat result{container.major | sample.subtype, sample.format != SampleFormat::kFloat,
-                        std::string(container.name) + ", " + sample.description, container.maxSampleRateHz};
+    const bool isFloat = sample.format == SampleFormat::kFloat;
+    OutputFormat result{container.major | sample.subtype, !isFloat, isFloat,
+                        std::string(container.name) + ", " + sample.description, container.maxSampleRateHz, false, ""};
     SF_INFO probe{};
     probe.channels = 2;
     probe.samplerate = 48000;
@@ -238,6 +298,31 @@ OutputFormat outputFormatFor(const std::string& path, bool formatGiven, SampleFo
         throw AudioFileError(std::string(container.name) + " cannot hold " + sample.description + " samples (" +
                              quoted(path) + "); choose another --format");
     return result;
+}
+
+OutputFormat fittedToLength(const OutputFormat& format, const std::string& path, std::int64_t frames, int channels) {
+    const ContainerRow& container = containerFor(path);
+    if (!container.countsIn32Bits) return format;
+    const std::int64_t audioBytes = frames * channels * sampleBytesOf(format.sndfileFormat);
+    if (frames >= 0 && audioBytes + kHeaderAllowanceBytes <= k32BitSizeLimitBytes) return format;
+    const std::string encoding = format.description.substr(format.description.find(','));
+    char gigabytes[32];
+    std::snprintf(gigabytes, sizeof gigabytes, "%.2f GB", static_cast<double>(audioBytes) / kBytesPerGigabyte);
+    if (container.majorBeyond32Bits == 0) {
+        if (frames < 0) return format;  // an input of unknown length: nothing to decide on
+        throw AudioFileError("cannot write output " + quoted(path) + ": its " + gigabytes + " of audio are more than " +
+                             container.name + " can hold (4 GiB); choose .wav (written as RF64), .w64 or .caf");
+    }
+    OutputFormat fitted = format;
+    fitted.sndfileFormat = container.majorBeyond32Bits | (format.sndfileFormat & SF_FORMAT_SUBMASK);
+    if (frames < 0) {
+        fitted.autoDowngrade = true;
+        return fitted;
+    }
+    fitted.description = "RF64" + encoding;
+    fitted.note = std::string(gigabytes) + " of audio are more than " + container.name +
+                  " can hold (4 GiB): written as RF64, its 64-bit form";
+    return fitted;
 }
 
 // --- AudioReader
@@ -250,7 +335,7 @@ AudioReader::AudioReader(const std::string& path) : path_(path) {
     file_ = sf_open(path.c_str(), SFM_READ, &info_);
     if (file_ == nullptr)
         throw AudioFileError("cannot read input " + quoted(path) + ": " + sf_strerror(nullptr));
-    announcedFrames_ = framesInHeader(file_, info_);
+    length_ = lengthOf(file_, info_);
 }
 
 AudioReader::~AudioReader() { sf_close(file_); }
@@ -283,6 +368,7 @@ AudioWriter::AudioWriter(int fd, const std::string& path, const OutputFormat& fo
     sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     // Our own clipping runs first; this keeps libsndfile from ever wrapping.
     if (format.clips) sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (format.autoDowngrade) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
 }
 
 AudioWriter::~AudioWriter() {
@@ -297,7 +383,7 @@ void AudioWriter::fail(const std::string& reason) const {
 }
 
 void AudioWriter::write(float* interleaved, std::int64_t frames) {
-    if (format_.clips) clippedSamples_ += clipSamples(interleaved, frames * channels_);
+    conformed_.conform(format_, interleaved, frames * channels_);
     if (sf_writef_float(file_, interleaved, frames) != frames || io_.firstError != 0) fail(sf_strerror(file_));
 }
 
@@ -307,15 +393,22 @@ void AudioWriter::finish() {
     if (closed != 0 || io_.firstError != 0) fail(sf_error_number(closed));
 }
 
-std::int64_t clipSamples(float* samples, std::int64_t count) {
-    std::int64_t clipped = 0;
+void ConformedSamples::conform(const OutputFormat& format, float* samples, std::int64_t count) {
+    if (!format.clips && format.holdsNonFinite) return;
     for (std::int64_t i = 0; i < count; ++i) {
         const float sample = samples[i];
         if (sample >= -1.0f && sample <= 1.0f) continue;
-        samples[i] = std::isnan(sample) ? 0.0f : std::clamp(sample, -1.0f, 1.0f);
-        ++clipped;
+        if (std::isnan(sample)) {
+            samples[i] = 0.0f;
+            ++nan;
+        } else if (std::isinf(sample)) {
+            samples[i] = std::copysign(1.0f, sample);
+            ++infinite;
+        } else if (format.clips) {
+            samples[i] = std::clamp(sample, -1.0f, 1.0f);
+            ++clipped;
+        }
     }
-    return clipped;
 }
 
 void SampleLevels::add(const float* samples, std::int64_t count) {

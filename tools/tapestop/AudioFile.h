@@ -23,18 +23,35 @@ SampleFormat parseSampleFormat(const std::string& text);
 std::string sampleFormatName(SampleFormat format);
 
 // What an output file will hold: container and encoding as libsndfile
-// flags, and whether samples are clipped to -1..1 on the way in.
+// flags, whether samples are clipped to -1..1 on the way in, and whether
+// NaN and infinity can be stored as they are (float encodings only).
 struct OutputFormat {
     int sndfileFormat = 0;
     bool clips = false;
+    bool holdsNonFinite = false;
     std::string description;  // e.g. "WAV, 16-bit PCM"
     int maxSampleRateHz = 0;  // 0: any rate
+    bool autoDowngrade = false;  // RF64 that libsndfile writes as WAV while it fits
+    std::string note;         // why the container differs from the one asked for, if it does
 };
 
 // The output format for a path's extension and the requested sample format;
 // throws AudioFileError for an unknown extension or a sample format the
 // container cannot hold.
 OutputFormat outputFormatFor(const std::string& path, bool formatGiven, SampleFormat format);
+
+// The format fitted to an output of `frames` frames (-1: not known), decided
+// before the render: a WAV over the 4 GiB its header can count becomes RF64,
+// a WAV of unknown length is written so that libsndfile makes it RF64 only
+// if it grows that far; an AIFF over 4 GiB is refused (AudioFileError).
+OutputFormat fittedToLength(const OutputFormat& format, const std::string& path, std::int64_t frames, int channels);
+
+// An input's length, as far as its header and libsndfile tell it.
+struct InputLength {
+    std::int64_t frames = 0;           // present; -1 when the file does not say (an Ogg without its end)
+    std::int64_t announcedFrames = 0;  // what the header promises, which a cut-off file lacks
+    std::int64_t unclaimedFrames = 0;  // audio after a chunk whose size says 0, never read
+};
 
 class AudioReader {
 public:
@@ -46,9 +63,7 @@ public:
 
     int channels() const { return info_.channels; }
     int sampleRateHz() const { return info_.samplerate; }
-    std::int64_t frames() const { return info_.frames; }
-    // The frames the file's header announces, which a cut-off file lacks.
-    std::int64_t announcedFrames() const { return announcedFrames_; }
+    const InputLength& length() const { return length_; }
 
     // Reads up to `frames` interleaved frames; answers how many were read.
     std::int64_t read(float* interleaved, std::int64_t frames);
@@ -57,7 +72,18 @@ private:
     std::string path_;
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
-    std::int64_t announcedFrames_ = 0;
+    InputLength length_;
+};
+
+// Samples changed on their way into a format that cannot hold them: finite
+// ones beyond -1..1 clipped, NaN written as 0, infinity as full scale (±1).
+struct ConformedSamples {
+    std::int64_t clipped = 0;
+    std::int64_t nan = 0;
+    std::int64_t infinite = 0;
+
+    // Changes `samples` in place as `format` needs.
+    void conform(const OutputFormat& format, float* samples, std::int64_t count);
 };
 
 // The file's bytes go through this, so that the reason a write failed (a
@@ -77,12 +103,13 @@ public:
     AudioWriter(const AudioWriter&) = delete;
     AudioWriter& operator=(const AudioWriter&) = delete;
 
-    // Writes interleaved frames, clipping first when the format clips.
+    // Writes interleaved frames, conformed first to what the format holds
+    // (the samples are changed in place).
     void write(float* interleaved, std::int64_t frames);
     // Finishes the file (headers, the encoder's last pages).
     void finish();
 
-    std::int64_t clippedSamples() const { return clippedSamples_; }
+    const ConformedSamples& conformed() const { return conformed_; }
 
 private:
     [[noreturn]] void fail(const std::string& reason) const;
@@ -92,11 +119,8 @@ private:
     int channels_ = 0;
     FileIo io_;
     SNDFILE* file_ = nullptr;
-    std::int64_t clippedSamples_ = 0;
+    ConformedSamples conformed_;
 };
-
-// Clips samples to -1..1 in place (a NaN becomes 0); answers how many changed.
-std::int64_t clipSamples(float* samples, std::int64_t count);
 
 // The level of what a plug-in put out: the largest finite magnitude, and how
 // many samples were not numbers or infinite, which no peak can show.

@@ -10,14 +10,9 @@
 #include <vector>
 
 #include "AudioFile.h"
+#include "CommandLine.h"
 
 namespace tapestop {
-
-// A command line that cannot be carried out as written.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // A point in the input, as written: frames, seconds or milliseconds.
 struct TimeSpec {
@@ -28,11 +23,13 @@ struct TimeSpec {
 };
 
 // NAME=VALUE: a parameter by name (any case) or index, and either a host
-// value from 0 to 1 or a text for the plug-in to read (such as "250 ms").
+// value from 0 to 1 (a bare number) or a text for the plug-in to read: one
+// that is no number ("250 ms", "On") or any text in quotes ('-40', "0").
 struct ParameterAssignment {
     std::string parameter;
-    std::optional<float> value;  // set when VALUE is a plain number
+    std::optional<float> value;  // set when VALUE is a bare number
     std::string valueText;       // VALUE as written
+    std::string text;            // what the plug-in reads, without the quotes
 };
 
 // note-on=N or note-off=N: a MIDI note on the first channel.

@@ -68,12 +68,28 @@ std::string randomSuffix() {
     return suffix;
 }
 
+// The longest name the folder takes; 255 where it does not say.
+std::size_t longestName(const std::string& directory) {
+    constexpr long kUsualNameMaxBytes = 255;
+    const long limit = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+    return static_cast<std::size_t>(limit > 0 ? limit : kUsualNameMaxBytes);
+}
+
+// A name the output is written under before it is complete:
+// ".NAME.tapestop-XXXXXXXX", NAME shortened so that the whole fits the folder.
+std::string temporaryNameFor(const std::string& finalName, std::size_t longest) {
+    const std::string suffix = ".tapestop-" + randomSuffix();
+    const std::size_t room = longest - suffix.size() - 1;
+    return "." + finalName.substr(0, room) + suffix;
+}
+
 }  // namespace
 
 OutputTarget checkOutputTarget(const std::string& path, const std::string& inputPath, bool force) {
     OutputTarget target{path, path};
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
+        // A name longer than the folder takes (ENAMETOOLONG) fails here.
         if (errno != ENOENT) fail("cannot write output", path, errno);
         return target;
     }
@@ -116,7 +132,7 @@ OutputFile::OutputFile(OutputTarget target) : target_(std::move(target)) {
 // removed on any failure this process lives to see.
 void OutputFile::createNamed(mode_t mode) {
     for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; ++attempt) {
-        temporaryName_ = "." + baseNameOf(target_.finalPath) + ".tapestop-" + randomSuffix();
+        temporaryName_ = temporaryNameFor(baseNameOf(target_.finalPath), longestName(directoryOf(target_.finalPath)));
         fd_ = ::openat(directoryFd_, temporaryName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd_ < 0 && errno != EEXIST) break;
     }
@@ -133,7 +149,8 @@ OutputFile::~OutputFile() {
 void OutputFile::giveTemporaryName() {
     const std::string viaProc = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string name = "." + baseNameOf(target_.finalPath) + ".tapestop-" + randomSuffix();
+        const std::string name =
+            temporaryNameFor(baseNameOf(target_.finalPath), longestName(directoryOf(target_.finalPath)));
         if (::linkat(fd_, "", directoryFd_, name.c_str(), AT_EMPTY_PATH) == 0 ||
             ::linkat(AT_FDCWD, viaProc.c_str(), directoryFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             temporaryName_ = name;

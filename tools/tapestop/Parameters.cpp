@@ -56,7 +56,7 @@ VstInt32 findParameter(host::Effect& effect, const std::string& nameOrIndex) {
 float parameterValue(host::Effect& effect, VstInt32 index, const ParameterAssignment& assignment) {
     if (assignment.value) return *assignment.value;
     const float before = effect.getParameter(index);
-    std::string text = assignment.valueText;
+    std::string text = assignment.text;
     const bool accepted = effect.dispatch(effString2Parameter, index, 0, text.data()) != 0;
     const float value = effect.getParameter(index);
     effect.setParameter(index, before);

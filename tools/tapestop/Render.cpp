@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -47,20 +49,31 @@ std::string peakText(const SampleLevels& levels) {
     return text;
 }
 
-// The library, transport and effect of one render, built and torn down in
-// order; the transport answers once per block, so it records nothing.
-struct PluginSession {
-    host::PluginLibrary library;
+// One instance of the plug-in with the transport it asks and the processor
+// that plays the timeline through it; the transport answers once per
+// block, so it records nothing.
+struct PluginInstance {
     host::TransportHost transport;
     host::Effect effect;
+    std::optional<host::BlockProcessor> processor;
 
-    PluginSession(const RenderOptions& options, int sampleRateHz)
-        : library(options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath),
-          transport(sampleRateHz, options.blockFrames),
-          effect(library, transport) {
+    PluginInstance(host::PluginLibrary& library, const RenderOptions& options, int sampleRateHz)
+        : transport(sampleRateHz, options.blockFrames), effect(library, transport) {
         transport.setRecording(false);
         transport.setTempo(options.tempoBpm);
         transport.setTimeSignature(options.meter.numerator, options.meter.denominator);
+    }
+};
+
+// The library and its instances, built and torn down in order: one, or one
+// per channel of a stereo file for a plug-in with one input and one output.
+struct PluginSession {
+    host::PluginLibrary library;
+    std::vector<std::unique_ptr<PluginInstance>> instances;
+
+    PluginSession(const RenderOptions& options, int sampleRateHz)
+        : library(options.pluginPath.empty() ? defaultPluginPath() : options.pluginPath) {
+        instances.push_back(std::make_unique<PluginInstance>(library, options, sampleRateHz));
     }
 };
 
@@ -111,13 +124,17 @@ private:
 };
 static_assert(sizeof(ChildReport) % alignof(float) == 0);
 
-// One chunk through the plug-in, a block-size step at a time, so that the
+// One chunk through each instance, a block-size step at a time, so that the
 // progress names the block a crash happened in.
-void processChunk(host::BlockProcessor& processor, PluginChannels& channels, int frames, int blockFrames,
+void processChunk(PluginSession& session, PluginChannels& channels, int frames, int blockFrames,
                   host::ChildProgress& progress) {
-    for (int offset = 0; offset < frames; offset += blockFrames) {
-        progress.frame(processor.position());
-        processor.process(channels.inputsAt(offset), channels.outputsAt(offset), std::min(blockFrames, frames - offset));
+    for (int instance = 0; instance < static_cast<int>(session.instances.size()); ++instance) {
+        host::BlockProcessor& processor = *session.instances[instance]->processor;
+        for (int offset = 0; offset < frames; offset += blockFrames) {
+            progress.frame(processor.position());
+            processor.process(channels.inputsAt(instance, offset), channels.outputsAt(instance, offset),
+                              std::min(blockFrames, frames - offset));
+        }
     }
 }
 
@@ -127,12 +144,13 @@ void processChunk(host::BlockProcessor& processor, PluginChannels& channels, int
 // since a socket closed with messages unread resets the connection, and the
 // parent could lose the last ones.
 // False when the parent is gone.
-bool streamChunks(AudioReader& reader, host::BlockProcessor& processor, PluginChannels& channels, int blockFrames,
+bool streamChunks(AudioReader& reader, PluginSession& session, PluginChannels& channels, int blockFrames,
                   host::ChildContext& context) {
     const int fileChannels = reader.channels();
     const int chunkFrames = chunkFramesFor(blockFrames);
     const SharedLayout layout(chunkFrames, fileChannels);
     host::ChildProgress& progress = context.progress();
+    RenderCounts& counts = SharedLayout::report(context.shared()).counts;
     int slotsOut = 0;
     const auto takeOneBack = [&] {
         SlotMessage handedBack;
@@ -145,10 +163,10 @@ bool streamChunks(AudioReader& reader, host::BlockProcessor& processor, PluginCh
         progress.step("reading the input");
         const auto frames = static_cast<std::int32_t>(reader.read(samples, chunkFrames));
         if (frames == 0) break;
-        channels.takeFrom(samples, fileChannels, frames);
+        channels.takeFrom(samples, frames);
         progress.step("processing");
-        processChunk(processor, channels, frames, blockFrames, progress);
-        channels.giveTo(samples, fileChannels, frames);
+        processChunk(session, channels, frames, blockFrames, progress);
+        counts.unwrittenSamples += channels.giveTo(samples, frames);
         const SlotMessage filled{slot, frames};
         if (!context.send(&filled, sizeof filled)) return false;
         ++slotsOut;
@@ -156,6 +174,19 @@ bool streamChunks(AudioReader& reader, host::BlockProcessor& processor, PluginCh
     while (slotsOut > 0)
         if (!takeOneBack()) return false;
     return true;
+}
+
+// Every instance started, set and given its timeline alike.
+void startInstances(PluginSession& session, const RenderOptions& options, const ChannelLayout& layout,
+                    const PluginChannels& channels, int rate) {
+    while (static_cast<int>(session.instances.size()) < layout.instances)
+        session.instances.push_back(std::make_unique<PluginInstance>(session.library, options, rate));
+    for (auto& instance : session.instances) {
+        if (&instance != &session.instances.front()) instance->effect.start(static_cast<float>(rate), options.blockFrames);
+        applySettings(instance->effect, options.settings);
+        instance->processor.emplace(instance->effect, channels.inputs(), channels.outputs(), options.blockFrames,
+                                    resolveTimeline(instance->effect, options.events, rate), &instance->transport);
+    }
 }
 
 // The child's whole work: loads and drives the plug-in and reads the input;
@@ -171,19 +202,24 @@ void renderInChild(const RenderOptions& options, host::ChildContext& context) {
     progress.step("loading");
     PluginSession session(options, rate);
     progress.step("starting");
-    session.effect.start(static_cast<float>(rate), options.blockFrames);
-    applySettings(session.effect, options.settings);
-    PluginChannels channels(*session.effect.record(), chunkFramesFor(options.blockFrames));
-    host::BlockProcessor processor(session.effect, channels.inputs(), channels.outputs(), options.blockFrames,
-                                   resolveTimeline(session.effect, options.events, rate), &session.transport);
+    host::Effect& first = session.instances.front()->effect;
+    first.start(static_cast<float>(rate), options.blockFrames);
+    const ChannelLayout layout =
+        ChannelLayout::of(reader.channels(), first.record()->numInputs, first.record()->numOutputs);
+    PluginChannels channels(layout, chunkFramesFor(options.blockFrames));
+    startInstances(session, options, layout, channels, rate);
     counts.sampleRateHz = rate;
     counts.channels = reader.channels();
-    counts.presentFrames = reader.frames();
-    counts.announcedFrames = reader.announcedFrames();
+    counts.pluginInputs = layout.inputs;
+    counts.pluginOutputs = layout.outputs;
+    counts.presentFrames = reader.length().frames;
+    counts.announcedFrames = reader.length().announcedFrames;
+    counts.unclaimedFrames = reader.length().unclaimedFrames;
     const SlotMessage ready{SlotMessage::kReady, 0};
     if (!context.send(&ready, sizeof ready)) return;
 
-    if (!streamChunks(reader, processor, channels, options.blockFrames, context)) return;
+    if (!streamChunks(reader, session, channels, options.blockFrames, context)) return;
+    const host::BlockProcessor& processor = *session.instances.front()->processor;
     counts.eventsPastEnd = static_cast<std::int64_t>(processor.pendingParameterChanges() +
                                                      processor.pendingMidiMessages());
     // The output is complete: what the plug-in does from here on, while it
@@ -192,8 +228,10 @@ void renderInChild(const RenderOptions& options, host::ChildContext& context) {
     if (!context.send(&end, sizeof end)) return;
     progress.frame(-1);
     progress.step("closing");
-    session.effect.stop();
-    session.effect.close();
+    for (auto& instance : session.instances) {
+        instance->effect.stop();
+        instance->effect.close();
+    }
     progress.step("unloading");
 }
 
@@ -247,8 +285,8 @@ void writeChunks(host::ChildProcess& child, AudioWriter& writer, int chunkFrames
         if (message.slot < 0 || message.slot >= kSlots || message.frames <= 0 || message.frames > chunkFrames)
             throw std::runtime_error("the plug-in's process handed over a chunk that does not exist");
         float* samples = layout.slot(child.shared(), message.slot);
-        counts.levels.add(samples, static_cast<std::int64_t>(message.frames) * counts.channels);
         writer.write(samples, message.frames);
+        counts.levels.add(samples, static_cast<std::int64_t>(message.frames) * counts.channels);
         counts.frames += message.frames;
         shown.update(counts.frames);
         child.send(&message, sizeof message);
@@ -260,21 +298,49 @@ void writeChunks(host::ChildProcess& child, AudioWriter& writer, int chunkFrames
 RenderCounts headerFrom(host::ChildProcess& child) {
     if (receiveFrom(child).slot != SlotMessage::kReady) throwChildFailure(child);
     RenderCounts header = SharedLayout::report(child.shared()).counts;
-    if (header.channels < 1 || header.channels > kMaxChannels || header.sampleRateHz <= 0)
+    if (header.channels < 1 || header.channels > kMaxChannels || header.sampleRateHz <= 0 ||
+        header.pluginInputs < 0 || header.pluginInputs > PluginChannels::kMaxPins || header.pluginOutputs < 1 ||
+        header.pluginOutputs > PluginChannels::kMaxPins)
         throw std::runtime_error("the plug-in's process handed over a header that makes no sense");
     return header;
 }
 
+std::string counted(std::int64_t number, const std::string& what) {
+    return std::to_string(number) + " " + what + (number == 1 ? "" : "s");
+}
+
+std::vector<std::string> inputWarnings(const RenderCounts& counts, const RenderOptions& options) {
+    std::vector<std::string> warnings;
+    const std::string input = "input '" + options.inputPath + "'";
+    if (counts.announcedFrames > counts.frames)
+        warnings.push_back(input + " is cut short: its header announces " + std::to_string(counts.announcedFrames) +
+                           " frames, only " + std::to_string(counts.frames) + " are present and were rendered");
+    if (counts.presentFrames < 0)
+        warnings.push_back(input + " does not tell its length (its end is missing: is it cut short?); " +
+                           std::to_string(counts.frames) + " frames were present and rendered");
+    if (counts.unclaimedFrames > 0)
+        warnings.push_back(input + " says its audio is 0 bytes long, yet about " +
+                           counted(counts.unclaimedFrames, "frame") +
+                           " of audio follow its header (a writer that never finished?); they were not rendered");
+    return warnings;
+}
+
 std::vector<std::string> warningsOf(const RenderCounts& counts, const RenderOptions& options,
                                     const OutputTarget& target) {
-    std::vector<std::string> warnings;
-    if (counts.announcedFrames > counts.frames)
-        warnings.push_back("input '" + options.inputPath + "' is cut short: its header announces " +
-                           std::to_string(counts.announcedFrames) + " frames, only " + std::to_string(counts.frames) +
-                           " are present and were rendered");
-    if (counts.levels.nanSamples + counts.levels.infiniteSamples > 0)
-        warnings.push_back("the plug-in put out " + std::to_string(counts.levels.nanSamples) + " NaN and " +
-                           std::to_string(counts.levels.infiniteSamples) + " infinite samples");
+    std::vector<std::string> warnings = inputWarnings(counts, options);
+    const ChannelLayout layout = ChannelLayout::of(counts.channels, counts.pluginInputs, counts.pluginOutputs);
+    for (const std::string& line : layout.warnings()) warnings.push_back(line);
+    const std::int64_t nan = counts.levels.nanSamples + counts.conformed.nan;
+    const std::int64_t infinite = counts.levels.infiniteSamples + counts.conformed.infinite;
+    if (nan + infinite > 0)
+        warnings.push_back("the plug-in put out " + std::to_string(nan) + " NaN and " + std::to_string(infinite) +
+                           " infinite samples" +
+                           (counts.conformed.nan + counts.conformed.infinite > 0
+                                ? "; the output format cannot hold them: NaN was written as 0, infinity as full scale"
+                                : ""));
+    if (counts.unwrittenSamples > 0)
+        warnings.push_back("the plug-in left " + counted(counts.unwrittenSamples, "output sample") +
+                           " unwritten; they were written as silence");
     if (counts.eventsPastEnd > 0)
         warnings.push_back(std::to_string(counts.eventsPastEnd) + " parameter change(s) or note(s) at or after the end " +
                            "of the input (" + std::to_string(counts.frames) + " frames) never took effect");
@@ -282,6 +348,16 @@ std::vector<std::string> warningsOf(const RenderCounts& counts, const RenderOpti
         warnings.push_back("'" + options.outputPath + "' had " + std::to_string(target.otherLinks) +
                            " other name(s) (hard links); they keep the earlier content");
     return warnings;
+}
+
+// An extension or --format the containers do not take is the command line's fault.
+OutputFormat outputFormatOf(const RenderOptions& options) {
+    try {
+        return outputFormatFor(options.outputPath, options.format.has_value(),
+                               options.format.value_or(SampleFormat::kFloat));
+    } catch (const AudioFileError& error) {
+        throw UsageError(error.what());
+    }
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -293,18 +369,23 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 RenderSummary render(const RenderOptions& options) {
     const auto started = std::chrono::steady_clock::now();
     const host::InterruptWatch interrupts;
-    const OutputFormat format = outputFormatFor(options.outputPath, options.format.has_value(),
-                                                options.format.value_or(SampleFormat::kFloat));
+    const OutputFormat asked = outputFormatOf(options);
     OutputFile output(checkOutputTarget(options.outputPath, options.inputPath, options.force));
     const int chunkFrames = chunkFramesFor(options.blockFrames);
     host::ChildProcess child([&](host::ChildContext& context) { return runChild(options, context); },
                              SharedLayout::bytesFor(chunkFrames));
     RenderCounts counts = headerFrom(child);
+    OutputFormat format = fittedToLength(asked, options.outputPath, counts.presentFrames, counts.channels);
+    if (!format.note.empty()) std::fprintf(stderr, "tapestop: note: %s\n", format.note.c_str());
     AudioWriter writer(output.descriptor(), options.outputPath, format, counts.channels, counts.sampleRateHz);
     writeChunks(child, writer, chunkFrames, counts);
     writer.finish();
-    counts.clippedSamples = writer.clippedSamples();
-    counts.eventsPastEnd = SharedLayout::report(child.shared()).counts.eventsPastEnd;
+    // Of an input that did not tell its length, libsndfile made RF64 only if it grew that far.
+    if (format.autoDowngrade) format = fittedToLength(asked, options.outputPath, counts.frames, counts.channels);
+    counts.conformed = writer.conformed();
+    const RenderCounts& fromChild = SharedLayout::report(child.shared()).counts;
+    counts.eventsPastEnd = fromChild.eventsPastEnd;
+    counts.unwrittenSamples = std::max<std::int64_t>(fromChild.unwrittenSamples, 0);  // memory the plug-in shared
     // An interrupt that came as the last block arrived still means "stop".
     if (const int signal = host::InterruptWatch::pendingSignal(); signal != 0) throw Interrupted(signal);
     output.commit();
@@ -315,7 +396,7 @@ RenderSummary render(const RenderOptions& options) {
                                                    "the output is complete and was kept");
         !closing.empty())
         warnings.push_back(closing);
-    return RenderSummary{counts, renderSeconds, format.clips, format.description, warnings};
+    return RenderSummary{counts, renderSeconds, format, warnings};
 }
 
 std::string describe(const RenderSummary& summary) {
@@ -327,8 +408,12 @@ std::string describe(const RenderSummary& summary) {
                   counts.channels == 1 ? "mono" : "stereo", summary.wallSeconds,
                   summary.wallSeconds > 0.0 ? seconds / summary.wallSeconds : 0.0);
     std::string result = text;
-    result += peakText(counts.levels) + ", " + summary.formatDescription;
-    if (summary.clips) result += ", " + std::to_string(counts.clippedSamples) + " samples clipped";
+    result += peakText(counts.levels) + ", " + summary.format.description;
+    if (summary.format.clips) result += ", " + counted(counts.conformed.clipped, "sample") + " clipped";
+    if (counts.conformed.nan > 0) result += ", " + counted(counts.conformed.nan, "NaN sample") + " written as 0";
+    if (counts.conformed.infinite > 0)
+        result += ", " + counted(counts.conformed.infinite, "infinite sample") + " written as full scale";
+    if (!summary.format.note.empty()) result += "\n(" + summary.format.note + ")";
     return result + "\n";
 }
 

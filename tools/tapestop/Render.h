@@ -20,20 +20,23 @@ namespace tapestop {
 // through shared memory.
 struct RenderCounts {
     std::int64_t frames = 0;           // rendered
-    std::int64_t presentFrames = 0;    // in the input, as far as it can be told before reading
+    std::int64_t presentFrames = 0;    // in the input, as far as it can be told before reading; -1 unknown
     std::int64_t announcedFrames = 0;  // what the input's header promised
+    std::int64_t unclaimedFrames = 0;  // audio after an input chunk whose size says 0
     int sampleRateHz = 0;
     int channels = 0;
-    SampleLevels levels;  // of what the plug-in put out, before clipping
-    std::int64_t clippedSamples = 0;
+    int pluginInputs = 0;   // pins, per instance
+    int pluginOutputs = 0;
+    SampleLevels levels;  // of the file as written
+    ConformedSamples conformed;  // samples changed so that the format can hold them
+    std::int64_t unwrittenSamples = 0;  // left unwritten by the plug-in, written as silence
     std::int64_t eventsPastEnd = 0;
 };
 
 struct RenderSummary {
     RenderCounts counts;
     double wallSeconds = 0.0;
-    bool clips = false;
-    std::string formatDescription;
+    OutputFormat format;  // as written
     std::vector<std::string> warnings;  // one line each, without the program's name
 };
 

@@ -1,12 +1,11 @@
 #include "Validate.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "ChildProcess.h"
@@ -23,21 +22,14 @@ namespace {
 constexpr int kDefaultStrictness = 5;
 constexpr int kExitSignalBase = 128;  // as a shell reports a command ended by a signal
 
-int wholeNumber(const std::string& option, const std::string& text, long long low, long long high) {
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high)
-        throw UsageError("bad value '" + text + "' for " + option + ": give a whole number from " +
-                         std::to_string(low) + " to " + std::to_string(high));
-    return static_cast<int>(value);
-}
-
+// The check names of --only NAME,...; an empty name (",,") is a mistake.
 std::vector<std::string> splitNames(const std::string& text) {
     std::vector<std::string> names;
-    std::istringstream in(text);
-    for (std::string name; std::getline(in, name, ',');)
-        if (!name.empty()) names.push_back(name);
+    std::istringstream in(text + ",");
+    for (std::string name; std::getline(in, name, ',');) {
+        if (name.empty()) throw UsageError("bad value '" + text + "' for --only: give check names separated by commas");
+        names.push_back(name);
+    }
     return names;
 }
 
@@ -158,38 +150,34 @@ const char* kUsage =
 
 }  // namespace
 
-Options parseOptions(int argc, char** argv) {
+std::optional<Options> parseOptions(int argc, char** argv) {
     Options options;
     options.settings.strictness = kDefaultStrictness;
-    std::vector<std::string> positional;
-    for (int i = 0; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw UsageError("option " + argument + " needs a value");
-            return argv[++i];
-        };
-        if (argument == "--strictness")
-            options.settings.strictness = wholeNumber(argument, value(), kMinStrictness, kMaxStrictness);
-        else if (argument == "--json")
-            options.json = true;
-        else if (argument == "--keep-going")
-            options.settings.keepGoing = true;
-        else if (argument == "--seed")
-            options.settings.seed = static_cast<std::uint32_t>(wholeNumber(argument, value(), 0, 2147483647));
-        else if (argument == "--time-limit")
-            options.settings.timeLimitSeconds = wholeNumber(argument, value(), 1, 3600);
-        else if (argument == "--only")
-            for (const std::string& name : splitNames(value())) {
-                if (!known(name)) throw UsageError("unknown check '" + name + "' for --only");
-                options.only.push_back(name);
-            }
-        else if (argument.size() > 1 && argument[0] == '-')
-            throw UsageError("unknown option '" + argument + "'; usage: " + kUsage);
-        else
-            positional.push_back(argument);
-    }
-    if (positional.size() != 1) throw UsageError(std::string(positional.empty() ? "missing PLUGIN.so" : "more than one plug-in") + "; usage: " + kUsage);
-    options.settings.pluginPath = positional.front();
+    const auto number = [](const std::string& option, const std::string& text, long long low, long long high) {
+        return static_cast<int>(parseWholeNumber(option, text, low, high));
+    };
+    const std::vector<OptionRule> rules{
+        {"--strictness", false,
+         [&](auto value) { options.settings.strictness = number("--strictness", value(), kMinStrictness, kMaxStrictness); }},
+        {"--json", false, [&](auto) { options.json = true; }},
+        {"--keep-going", false, [&](auto) { options.settings.keepGoing = true; }},
+        {"--seed", false,
+         [&](auto value) { options.settings.seed = static_cast<std::uint32_t>(number("--seed", value(), 0, 2147483647)); }},
+        {"--time-limit", false,
+         [&](auto value) { options.settings.timeLimitSeconds = number("--time-limit", value(), 1, 3600); }},
+        {"--only", true,
+         [&](auto value) {
+             for (const std::string& name : splitNames(value())) {
+                 if (!known(name)) throw UsageError("unknown check '" + name + "' for --only");
+                 options.only.push_back(name);
+             }
+         }},
+    };
+    const ParsedArguments parsed = parseArguments(std::vector<std::string>(argv, argv + argc), rules);
+    if (parsed.helpAsked) return std::nullopt;
+    if (parsed.positional.size() > 1) throw UsageError("more than one plug-in; usage: " + std::string(kUsage));
+    expectPositional(parsed.positional, 1, "PLUGIN.so; usage: " + std::string(kUsage));
+    options.settings.pluginPath = parsed.positional.front();
     return options;
 }
 
@@ -272,7 +260,12 @@ std::string formatJson(const Report& report) {
 }
 
 int runCommand(int argc, char** argv) {
-    const Options options = parseOptions(argc, argv);
+    const std::optional<Options> parsed = parseOptions(argc, argv);
+    if (!parsed) {
+        std::cout << usageText();
+        return 0;
+    }
+    const Options& options = *parsed;
     host::InterruptWatch watch;
     const Report report = validate(options);
     std::cout << (options.json ? formatJson(report) : formatText(report)) << std::flush;

@@ -3,6 +3,7 @@
 // VST 2.4 plug-in, each in a child process of its own, and reports them.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,9 @@ struct Options {
     std::vector<std::string> only;  // empty: every check up to the strictness
 };
 
-// Throws tapestop::UsageError for a command line that cannot be carried out.
-Options parseOptions(int argc, char** argv);
+// Nothing when --help was asked for; throws tapestop::UsageError for a
+// command line that cannot be carried out.
+std::optional<Options> parseOptions(int argc, char** argv);
 
 // What the plug-in says it is, read in a child process of its own.
 struct Identity {
