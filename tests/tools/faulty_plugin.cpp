@@ -2,8 +2,8 @@
 // kFaultFrame frames, as badly written or hostile plug-ins do. The way is
 // chosen when it is built: FAULT_CRASH (a segmentation fault), FAULT_ABORT,
 // FAULT_EXIT (exit(0) from inside the plug-in), FAULT_HANG (never returns),
-// FAULT_NAN (NaN on the left, infinity on the right), or FAULT_PINS (it
-// announces 2^31 - 1 outputs).
+// FAULT_NAN (NaN on the left, infinity on the right), FAULT_INF (infinity
+// on both, no NaN), or FAULT_PINS (it announces 2^31 - 1 outputs).
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -49,6 +49,9 @@ private:
         while (true) ::pause();
 #elif defined(FAULT_NAN)
         outputs[0][i] = std::numeric_limits<float>::quiet_NaN();
+        outputs[1][i] = -std::numeric_limits<float>::infinity();
+#elif defined(FAULT_INF)
+        outputs[0][i] = std::numeric_limits<float>::infinity();
         outputs[1][i] = -std::numeric_limits<float>::infinity();
 #endif
     }
