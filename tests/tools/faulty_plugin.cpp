@@ -3,7 +3,9 @@
 // chosen when it is built: FAULT_CRASH (a segmentation fault), FAULT_ABORT,
 // FAULT_EXIT (exit(0) from inside the plug-in), FAULT_HANG (never returns),
 // FAULT_NAN (NaN on the left, infinity on the right), FAULT_INF (infinity
-// on both, no NaN), or FAULT_PINS (it announces 2^31 - 1 outputs).
+// on both, no NaN), FAULT_PINS (it announces 2^31 - 1 outputs), or
+// FAULT_CRASH_ON_UNLOAD (a segmentation fault when the library is unloaded,
+// after every frame was processed and the effect closed).
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +17,12 @@
 namespace {
 
 constexpr std::int64_t kFaultFrame = 10000;
+
+#ifdef FAULT_CRASH_ON_UNLOAD
+struct CrashOnUnload {
+    ~CrashOnUnload() { std::raise(SIGSEGV); }
+} crashOnUnload;
+#endif
 
 class FaultyEffect : public AudioEffectX {
 public:

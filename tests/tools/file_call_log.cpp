@@ -39,7 +39,8 @@ void logLine(const char* line) {
     const char* path = std::getenv("TAPESTOP_CALL_LOG");
     if (path == nullptr) return;
     const int saved = errno;
-    const auto fd = static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+    const auto fd = static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, 0644));
     if (fd >= 0) {
         ::syscall(SYS_write, fd, line, std::strlen(line));
         ::syscall(SYS_close, fd);

@@ -42,6 +42,9 @@ TEST(Isolation, AFailingPluginIsReportedAndLeavesNothingBehind) {
         {FAULTY_CRASH_PLUGIN, "the plug-in crashed (SIGSEGV) at frame 10000 (last step: processing); no output written"},
         {FAULTY_ABORT_PLUGIN, "the plug-in aborted (SIGABRT) at frame 10000 (last step: processing); no output written"},
         {FAULTY_EXIT_PLUGIN, "the plug-in exited with status 0 without finishing at frame 10000 (last step: processing)"},
+        // Every frame handed over, and then the plug-in's unloading crashes.
+        {FAULTY_CRASH_ON_UNLOAD_PLUGIN,
+         "the plug-in crashed (SIGSEGV) at frame 29000 (last step: stopping); no output written"},
     };
     for (const Row& row : rows) {
         for (const bool outputExists : {false, true}) {

@@ -151,8 +151,8 @@ public:
 #ifdef FAULT_STRAY_WRITE_BEFORE_GUARD
         // One sample past the block, only where that is not yet the next
         // page: a host's guard page never stops this write.
-        if (reinterpret_cast<std::uintptr_t>(out[1] + frames) % static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE)) != 0)
-            out[1][frames] = 0.0f;
+        const auto pageBytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        if (reinterpret_cast<std::uintptr_t>(out[1] + frames) % pageBytes != 0) out[1][frames] = 0.0f;
 #endif
         framesDone += frames;
     }

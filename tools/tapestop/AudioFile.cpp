@@ -105,6 +105,7 @@ const ContainerRow& containerFor(const std::string& path) {
 // length, and announces nothing.
 constexpr long long kUnknownChunkBytes = 0xFFFFFFFFLL;
 
+// Guarded by Render.ACutShortInputIsRenderedWithAWarning (a WAV and an AIFF).
 std::int64_t framesInHeader(SNDFILE* file, const SF_INFO& info) {
     const auto size = std::find_if(kSampleSizes.begin(), kSampleSizes.end(), [&](const SampleSizeRow& row) {
         return row.subtype == (info.format & SF_FORMAT_SUBMASK);
@@ -320,6 +321,7 @@ std::int64_t clipSamples(float* samples, std::int64_t count) {
 
 void SampleLevels::add(const float* samples, std::int64_t count) {
     const std::int32_t largest = largestMagnitudeBits(samples, count);
+    // Guarded by Render.NanAndInfiniteOutputIsCountedAndWarned.
     if (largest >= kInfinityBits) {
         addNonFinite(samples, count);
         return;

@@ -261,6 +261,7 @@ RenderCounts headerFrom(host::ChildProcess& child) {
 std::vector<std::string> warningsOf(const RenderCounts& counts, const RenderOptions& options,
                                     const OutputTarget& target) {
     std::vector<std::string> warnings;
+    // Guarded by Render.ACutShortInputIsRenderedWithAWarning.
     if (counts.announcedFrames > counts.frames)
         warnings.push_back("input '" + options.inputPath + "' is cut short: its header announces " +
                            std::to_string(counts.announcedFrames) + " frames, only " + std::to_string(counts.frames) +
@@ -271,6 +272,7 @@ std::vector<std::string> warningsOf(const RenderCounts& counts, const RenderOpti
     if (counts.eventsPastEnd > 0)
         warnings.push_back(std::to_string(counts.eventsPastEnd) + " parameter change(s) or note(s) at or after the end " +
                            "of the input (" + std::to_string(counts.frames) + " frames) never took effect");
+    // Guarded by Output.ReplacingKeepsPermissionsSymlinksAndOtherNames.
     if (target.otherLinks > 0)
         warnings.push_back("'" + options.outputPath + "' had " + std::to_string(target.otherLinks) +
                            " other name(s) (hard links); they keep the earlier content");
@@ -295,6 +297,7 @@ RenderSummary render(const RenderOptions& options) {
     RenderCounts counts = headerFrom(child);
     AudioWriter writer(output.descriptor(), options.outputPath, format, counts.channels, counts.sampleRateHz);
     writeChunks(child, writer, chunkFrames, counts);
+    // Guarded by Isolation.AFailingPluginIsReportedAndLeavesNothingBehind.
     if (!child.finish().succeeded()) throwChildFailure(child);
     writer.finish();
     counts.clippedSamples = writer.clippedSamples();
