@@ -27,10 +27,12 @@ struct LoggedRun {
 LoggedRun renderLogged(const tooltest::TempDir& dir, const std::string& logDir, std::vector<std::string> options,
                        bool refuseTmpfile = false) {
     const std::string log = logDir + "/calls";
+    // A sanitizer runtime otherwise insists on coming first, and would turn
+    // the faulty plug-ins' ends into its own reports.
+    const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
     std::vector<std::string> args{"LD_PRELOAD=" + std::string(FILE_CALL_LOG), "TAPESTOP_CALL_LOG=" + log,
-                                  // A sanitizer runtime otherwise insists on coming first, and
-                                  // would turn the faulty plug-ins' ends into its own reports.
-                                  "ASAN_OPTIONS=verify_asan_link_order=0:handle_segv=0:detect_leaks=0"};
+                                  "ASAN_OPTIONS=" + std::string(sanitizerOptions == nullptr ? "" : sanitizerOptions) +
+                                      ":verify_asan_link_order=0:handle_segv=0:detect_leaks=0"};
     if (refuseTmpfile) args.push_back("TAPESTOP_REFUSE_TMPFILE=1");
     args.insert(args.end(), {TAPESTOP_CLI, "render", dir.file("in.wav"), dir.file("out.wav")});
     args.insert(args.end(), options.begin(), options.end());
