@@ -77,18 +77,7 @@ mode_t modeArgument(int flags, va_list arguments) {
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
 }
 
-template <typename Open>
-int openAt(const char* name, int directory, const char* path, int flags, mode_t mode) {
-    if (refused(flags)) return -1;
-    const int fd = next<Open>(name)(directory, path, flags, mode);
-    if (fd >= 0 && (flags & O_CREAT) != 0) logNames("create", nullptr, path);
-    return fd;
-}
-
-template <typename Open>
-int openPath(const char* name, const char* path, int flags, mode_t mode) {
-    if (refused(flags)) return -1;
-    const int fd = next<Open>(name)(path, flags, mode);
+int opened(int fd, int flags, const char* path) {
     if (fd >= 0 && (flags & O_CREAT) != 0) logNames("create", nullptr, path);
     return fd;
 }
@@ -144,7 +133,7 @@ int openat(int directory, const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
     va_end(arguments);
-    return openAt<OpenAtFunction>("openat", directory, path, flags, mode);
+    return refused(flags) ? -1 : opened(next<OpenAtFunction>("openat")(directory, path, flags, mode), flags, path);
 }
 
 int openat64(int directory, const char* path, int flags, ...) {
@@ -152,7 +141,7 @@ int openat64(int directory, const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
     va_end(arguments);
-    return openAt<OpenAtFunction>("openat64", directory, path, flags, mode);
+    return refused(flags) ? -1 : opened(next<OpenAtFunction>("openat64")(directory, path, flags, mode), flags, path);
 }
 
 int open(const char* path, int flags, ...) {
@@ -160,7 +149,7 @@ int open(const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
     va_end(arguments);
-    return openPath<OpenFunction>("open", path, flags, mode);
+    return refused(flags) ? -1 : opened(next<OpenFunction>("open")(path, flags, mode), flags, path);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -168,7 +157,7 @@ int open64(const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
     va_end(arguments);
-    return openPath<OpenFunction>("open64", path, flags, mode);
+    return refused(flags) ? -1 : opened(next<OpenFunction>("open64")(path, flags, mode), flags, path);
 }
 
 }  // extern "C"
