@@ -131,6 +131,56 @@ TEST(Notes, TriggerKeepsTheMotorOffThroughANote) {
     EXPECT_TRUE(bitEqual(playStopAndStart(512, both, in), playStopAndStart(512, trigger, in)));
 }
 
+// Events on one frame act in the order the host sent them, and the notes
+// held after the last one decide whether the motor runs. A note-off and a
+// note-on of one key leave the key held, and so does All Notes Off followed
+// by a note-on: the tape comes to a standstill the stop length after the
+// first note-on (silence at Mix 100) and stays there. A note-on followed by
+// its note-off holds nothing: the tape never stands still.
+struct SameFrameCase {
+    const char* name;
+    std::vector<host::MidiMessage> notes;
+    bool stops;
+};
+void PrintTo(const SameFrameCase& c, std::ostream* out) { *out << c.name; }
+
+constexpr std::int64_t kSameFrame = kOnFrame + 500;  // while the tape is stopping
+constexpr std::uint8_t kControlChange = 0xB0;
+constexpr std::uint8_t kAllNotesOff = 123;
+
+const SameFrameCase kSameFrameCases[] = {
+    {"note_off_then_on_of_a_held_key",
+     {note(kOnFrame, kNoteOn), note(kSameFrame, kNoteOff), note(kSameFrame, kNoteOn)}, true},
+    {"stray_note_off_then_note_on", {note(kOnFrame, kNoteOff), note(kOnFrame, kNoteOn)}, true},
+    {"all_notes_off_then_note_on",
+     {note(kOnFrame, kNoteOn, 60), note(kSameFrame, kControlChange, kAllNotesOff, 0), note(kSameFrame, kNoteOn, 64)},
+     true},
+    {"note_on_then_off", {note(kOnFrame, kNoteOn), note(kOnFrame, kNoteOff)}, false},
+};
+
+class SameFrameEvents : public testing::TestWithParam<SameFrameCase> {};
+
+TEST_P(SameFrameEvents, ActInTheOrderSent) {
+    constexpr double kStopSeconds = 0.05;
+    const SameFrameCase& c = GetParam();
+    const double standstill = static_cast<double>(kOnFrame) + kStopSeconds * kRateHz;
+    const host::Signal in = constant(0.5f, static_cast<std::size_t>(standstill) + 4000);
+    Rig rig(kRateHz, 512);
+    rig.set(kStop, "50 ms");
+    const host::Signal out = rig.play(in, 512, {{}, c.notes});
+    const std::int64_t silent = firstSilentFrame(out, kOnFrame);
+    if (!c.stops) {
+        EXPECT_EQ(silent, -1);
+        return;
+    }
+    ASSERT_NE(silent, -1) << "the motor ran again";
+    EXPECT_NEAR(static_cast<double>(silent), standstill, 2.0);
+    for (std::size_t i = static_cast<std::size_t>(silent); i < in[0].size(); ++i) ASSERT_EQ(out[0][i], 0.0f) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Notes, SameFrameEvents, testing::ValuesIn(kSameFrameCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // More events in one block than the effect keeps: the rest are dropped and
 // counted, and the effect goes on.
 TEST(Notes, EventsBeyondTheBlockArrayAreDroppedAndCounted) {
@@ -232,6 +282,43 @@ TEST(CaughtUp, InputPassesBitForBitWhateverMix) {
             EXPECT_EQ(std::memcmp(out[c].data(), in[c].data(), kOnFrame * sizeof(float)), 0) << "Mix " << mix;
     }
 }
+
+// After a start the tape runs at full speed the start length after the
+// release, then crossfades to the live input over 20 ms; from there on the
+// input passes bit for bit. Bound from both sides, so that a crossfade of
+// any other length shows.
+struct ReturnCase {
+    const char* name;
+    double rateHz;
+    const char* startText;
+    double startSeconds;
+};
+void PrintTo(const ReturnCase& c, std::ostream* out) { *out << c.name; }
+
+const ReturnCase kReturnCases[] = {
+    {"100ms_44k1", 44100.0, "100 ms", 0.1},
+    {"50ms_48k", 48000.0, "50 ms", 0.05},
+    {"300ms_96k", 96000.0, "300 ms", 0.3},
+};
+
+class ReturnToInput : public testing::TestWithParam<ReturnCase> {};
+
+TEST_P(ReturnToInput, StartLengthThenA20MsCrossfade) {
+    constexpr double kCrossfadeSeconds = 0.020;
+    constexpr std::int64_t kStopFrame = 1000;
+    const ReturnCase& c = GetParam();
+    const auto release = kStopFrame + static_cast<std::int64_t>(0.1 * c.rateHz);  // a 50 ms stop stands still by then
+    const double caughtUp = static_cast<double>(release) + (c.startSeconds + kCrossfadeSeconds) * c.rateHz;
+    Rig rig(c.rateHz, 512);
+    rig.set(kStop, "50 ms");
+    rig.set(kStart, c.startText);
+    const host::Signal in = noise(static_cast<std::size_t>(caughtUp + 0.05 * c.rateHz));
+    const host::Signal out = rig.play(in, 512, {{{kStopFrame, kTrigger, 1.0f}, {release, kTrigger, 0.0f}}, {}});
+    EXPECT_NEAR(static_cast<double>(firstFrameEqualToTheEnd(out, in)), caughtUp, 2.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(CaughtUp, ReturnToInput, testing::ValuesIn(kReturnCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A resume, after a rate change or not, rewinds the tape: with Trigger still
 // on, a new stop begins from the live input at the first frame processed.

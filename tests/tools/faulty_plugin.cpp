@@ -2,12 +2,14 @@
 // kFaultFrame frames, as badly written or hostile plug-ins do. The way is
 // chosen when it is built: FAULT_CRASH (a segmentation fault), FAULT_ABORT,
 // FAULT_EXIT (exit(0) from inside the plug-in), FAULT_HANG (never returns),
-// FAULT_NAN (NaN on the left, minus infinity on the right), FAULT_PINS (it
-// announces 2^31 - 1 outputs), FAULT_UNWRITTEN (it stops writing its
-// outputs), or FAULT_FORK_CRASH (it forks a helper, then crashes).
-// FAULT_CLOSE_HANG processes well but takes kCloseHangSeconds to close. The
-// FAULT_CREATION_* ways fail in the constructor instead: EXIT, CRASH,
-// FORK_CRASH, or PRINT (it talks on stdout and works).
+// FAULT_NAN (NaN on the left, minus infinity on the right), FAULT_INF
+// (infinity on both, no NaN), FAULT_PINS (it announces 2^31 - 1 outputs),
+// FAULT_UNWRITTEN (it stops writing its outputs), FAULT_CRASH_ON_UNLOAD (a
+// segmentation fault when the library is unloaded, after every frame was
+// processed and the effect closed), or FAULT_FORK_CRASH (it forks a helper,
+// then crashes). FAULT_CLOSE_HANG processes well but takes kCloseHangSeconds
+// to close. The FAULT_CREATION_* ways fail in the constructor instead: EXIT,
+// CRASH, FORK_CRASH, or PRINT (it talks on stdout and works).
 //
 // A forked helper's process ID is written to the file the environment
 // variable FAULTY_HELPER_PID_FILE names; a helper still alive after
@@ -42,6 +44,12 @@ constexpr unsigned kCloseHangSeconds = 60;
         std::fclose(file);
     }
 }
+
+#ifdef FAULT_CRASH_ON_UNLOAD
+struct CrashOnUnload {
+    ~CrashOnUnload() { std::raise(SIGSEGV); }
+} crashOnUnload;
+#endif
 
 class FaultyEffect : public AudioEffectX {
 public:
@@ -97,6 +105,9 @@ private:
         while (true) ::pause();
 #elif defined(FAULT_NAN)
         outputs[0][i] = std::numeric_limits<float>::quiet_NaN();
+        outputs[1][i] = -std::numeric_limits<float>::infinity();
+#elif defined(FAULT_INF)
+        outputs[0][i] = std::numeric_limits<float>::infinity();
         outputs[1][i] = -std::numeric_limits<float>::infinity();
 #endif
     }

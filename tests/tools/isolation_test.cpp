@@ -191,6 +191,22 @@ TEST(Isolation, APluginThatHangsWhileClosingCannotCostAFinishedRender) {
     }
 }
 
+// Every frame handed over, and then the plug-in's unloading crashes: the
+// finished output is kept over an earlier file, and the crash is a warning.
+TEST(Isolation, APluginThatCrashesWhileUnloadingCannotCostAFinishedRender) {
+    letFaultsThrough();
+    const tooltest::Audio input = tooltest::testSignal(kInputFrames, 2, kSampleRateHz);
+    tooltest::TempDir dir;
+    tooltest::writeAudio(dir.file("in.wav"), input);
+    std::ofstream(dir.file("out.wav")) << kKeptContent;
+    const tooltest::RunResult run = tooltest::runTool(
+        {"render", dir.file("in.wav"), dir.file("out.wav"), "--plugin", FAULTY_CRASH_ON_UNLOAD_PLUGIN, "--force"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("SIGSEGV"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the output is complete and was kept"), std::string::npos) << run.err;
+    EXPECT_TRUE(tooltest::sameBits(tooltest::readAudio(dir.file("out.wav")).samples, input.samples));
+}
+
 // `info` runs the plug-in in a child as a render does: an exit or a crash
 // while it loads is reported, and what it prints stays off stdout.
 TEST(Isolation, InfoReportsHowThePluginEndedAndKeepsItsOutputClean) {

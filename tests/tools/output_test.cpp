@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "ToolTestSupport.h"
@@ -61,6 +62,32 @@ TEST(Output, TheInputItselfIsRefusedHoweverSpelled) {
     }
 }
 
+// One file is one device and inode: two fresh tmpfs mounts (in a user and
+// mount namespace of the test's own) number their first files alike, and an
+// output there with the input's inode number on another device is replaced
+// like any other file.
+TEST(Output, TheInputsInodeNumberOnAnotherDeviceIsAnotherFile) {
+    tooltest::TempDir dir;
+    tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
+    fs::create_directory(dir.file("a"));
+    fs::create_directory(dir.file("b"));
+    const std::string script =
+        "mount -t tmpfs tmpfs a && mount -t tmpfs tmpfs b || exit 1\n"
+        "cp in.wav a/in.wav && printf 'an earlier render\\n' > b/out.wav && stat -c '%d %i' a/in.wav b/out.wav > ids\n"
+        "\"$0\" render a/in.wav b/out.wav --stop 100; echo $? > status; cp b/out.wav rendered.wav\n";
+    const tooltest::RunResult run = tooltest::runProgram(
+        "/usr/bin/unshare", {"--user", "--map-root-user", "--mount", "/bin/sh", "-c", script, TAPESTOP_CLI}, "/dev/null",
+        dir.file(""));
+    if (!fs::exists(dir.file("ids"))) GTEST_SKIP() << "no mount namespace to make two tmpfs in: " << run.err;
+    std::istringstream ids(tooltest::slurp(dir.file("ids")));
+    unsigned long long inputDevice = 0, inputInode = 0, outputDevice = 0, outputInode = 0;
+    ids >> inputDevice >> inputInode >> outputDevice >> outputInode;
+    ASSERT_EQ(inputInode, outputInode) << "the two mounts numbered their files differently";
+    ASSERT_NE(inputDevice, outputDevice);
+    EXPECT_EQ(tooltest::slurp(dir.file("status")), "0\n") << run.err;
+    EXPECT_EQ(tooltest::readAudio(dir.file("rendered.wav")).frames(), kFrames);
+}
+
 struct Existing {
     const char* what;
     std::function<void(const tooltest::TempDir&)> prepare;
@@ -85,8 +112,10 @@ const Existing kExisting[] = {
      {}, "output 'out.wav' is not a regular file"},
     {"a symlink to a device",
      [](const auto& dir) {
+         // Root's own null device, so that a fault here never replaces /dev/null.
          fs::remove(dir.file("out.wav"));
-         fs::create_symlink("/dev/null", dir.file("out.wav"));
+         const bool own = ::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+         fs::create_symlink(own ? dir.file("null") : "/dev/null", dir.file("out.wav"));
      },
      {}, "output 'out.wav' is not a regular file"},
     {"a dangling symlink",
@@ -117,35 +146,63 @@ TEST(Output, WhatCannotBeReplacedIsRefusedAndKept) {
 }
 
 // What replacing keeps: the permissions (also of a read-only file replaced
-// with --force), a symlink (written through to its target), and the earlier
-// content under a hard link's other name, with a warning.
+// with --force), under a umask that would narrow them; a symlink (written
+// through to its target, also in another folder, where the new file is
+// made); and the earlier content under a hard link's other name, with a
+// warning.
 TEST(Output, ReplacingKeepsPermissionsSymlinksAndOtherNames) {
     tooltest::TempDir dir;
     tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
-    for (const char* name : {"private.wav", "readonly.wav", "target.wav", "shared.wav"})
+    fs::create_directory(dir.file("sub"));
+    for (const char* name : {"private.wav", "readonly.wav", "target.wav", "shared.wav", "sub/target.wav"})
         std::ofstream(dir.file(name)) << kKeptContent;
     fs::permissions(dir.file("private.wav"), fs::perms(0640));
     fs::permissions(dir.file("readonly.wav"), fs::perms(0444));
     fs::create_symlink("target.wav", dir.file("link.wav"));
+    fs::create_symlink("sub/target.wav", dir.file("sublink.wav"));
     fs::create_hard_link(dir.file("shared.wav"), dir.file("other-name.wav"));
 
+    const mode_t mask = ::umask(077);  // the renders below inherit it
     ASSERT_EQ(renderInto(dir, "in.wav", "private.wav").exitCode, 0);
     EXPECT_EQ(modeOf(dir.file("private.wav")), 0640u);
     ASSERT_EQ(renderInto(dir, "in.wav", "readonly.wav", {"--force"}).exitCode, 0);
     EXPECT_EQ(modeOf(dir.file("readonly.wav")), 0444u);
-    ASSERT_EQ(renderInto(dir, "in.wav", "link.wav").exitCode, 0);
-    EXPECT_TRUE(fs::is_symlink(dir.file("link.wav")));
-    EXPECT_EQ(fs::read_symlink(dir.file("link.wav")), "target.wav");
+    ::umask(mask);
+    for (const char* link : {"link.wav", "sublink.wav"}) {
+        const fs::path target = fs::read_symlink(dir.file(link));
+        ASSERT_EQ(renderInto(dir, "in.wav", link).exitCode, 0);
+        EXPECT_TRUE(fs::is_symlink(dir.file(link)));
+        EXPECT_EQ(fs::read_symlink(dir.file(link)), target);
+    }
     const tooltest::RunResult shared = renderInto(dir, "in.wav", "shared.wav");
     ASSERT_EQ(shared.exitCode, 0);
     EXPECT_NE(shared.err.find("warning: 'shared.wav' had 1 other name(s) (hard links); they keep the earlier content"),
               std::string::npos)
         << shared.err;
     EXPECT_EQ(tooltest::slurp(dir.file("other-name.wav")), kKeptContent);
-    for (const char* name : {"private.wav", "readonly.wav", "target.wav", "shared.wav"})
+    for (const char* name : {"private.wav", "readonly.wav", "target.wav", "shared.wav", "sub/target.wav"})
         EXPECT_EQ(tooltest::readAudio(dir.file(name)).frames(), kFrames) << name;
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "link.wav", "other-name.wav", "private.wav",
-                                                       "readonly.wav", "shared.wav", "target.wav"}));
+                                                       "readonly.wav", "shared.wav", "sub", "sublink.wav",
+                                                       "target.wav"}));
+    EXPECT_EQ(tooltest::TempDir::entriesOf(dir.file("sub")), std::vector<std::string>{"target.wav"});
+}
+
+// Replacing keeps the file's owner and group, which only root may give away.
+TEST(Output, ReplacingKeepsOwnerAndGroup) {
+    constexpr uid_t kOwner = 4321;
+    constexpr gid_t kGroup = 4322;
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another owner";
+    tooltest::TempDir dir;
+    tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kFrames, 2, kSampleRateHz));
+    std::ofstream(dir.file("out.wav")) << kKeptContent;
+    ASSERT_EQ(::chown(dir.file("out.wav").c_str(), kOwner, kGroup), 0);
+    ASSERT_EQ(renderInto(dir, "in.wav", "out.wav").exitCode, 0);
+    struct stat status {};
+    ASSERT_EQ(::stat(dir.file("out.wav").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, kOwner);
+    EXPECT_EQ(status.st_gid, kGroup);
+    EXPECT_EQ(tooltest::readAudio(dir.file("out.wav")).frames(), kFrames);
 }
 
 // A new output gets the permissions any new file gets under the umask.

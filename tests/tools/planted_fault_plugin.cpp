@@ -5,6 +5,7 @@
 // something to look at. Each fault is the few lines that break it.
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -152,6 +153,12 @@ public:
         }
 #ifdef FAULT_OUT_OF_BOUNDS_WRITE
         out[1][frames] = 0.0f;
+#endif
+#ifdef FAULT_STRAY_WRITE_BEFORE_GUARD
+        // One sample past the block, only where that is not yet the next
+        // page: a host's guard page never stops this write.
+        const auto pageBytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        if (reinterpret_cast<std::uintptr_t>(out[1] + frames) % pageBytes != 0) out[1][frames] = 0.0f;
 #endif
         framesDone += frames;
     }

@@ -181,30 +181,47 @@ TEST(Render, DrivesAThirdPartyPluginLikeTheHostLibrary) {
 }
 
 // A file whose header announces more frames than it holds renders what is
-// there and says so, naming both counts.
+// there and says so, naming both counts: a WAV's data chunk, an AIFF's sound
+// chunk (big-endian, its size counting 8 bytes before the samples).
 TEST(Render, ACutShortInputIsRenderedWithAWarning) {
     constexpr std::int64_t kPresentFrames = 1000;
     constexpr std::uint32_t kAnnouncedFrames = 48000;
     constexpr std::uint32_t kBytesPerFrame = 2 * sizeof(float);
+    struct Row {
+        const char* name;
+        int format;
+        const char* chunk;
+        bool bigEndian;
+        std::uint32_t bytesBeforeSamples;
+    };
+    const Row rows[] = {
+        {"in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, "data", false, 0},
+        {"in.aiff", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, "SSND", true, 8},
+    };
     tooltest::TempDir dir;
     const Audio input = tooltest::testSignal(kPresentFrames, 2, kSampleRateHz);
-    tooltest::writeAudio(dir.file("in.wav"), input);
-    std::string bytes = tooltest::slurp(dir.file("in.wav"));
-    const std::size_t data = bytes.find("data");
-    ASSERT_NE(data, std::string::npos);
-    const std::uint32_t announcedBytes = kAnnouncedFrames * kBytesPerFrame;
-    std::memcpy(&bytes[data + 4], &announcedBytes, sizeof announcedBytes);
-    std::ofstream(dir.file("in.wav"), std::ios::binary) << bytes;
-    const tooltest::RunResult run = runTool({"render", dir.file("in.wav"), dir.file("out.wav")});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "tapestop: warning: input '" + dir.file("in.wav") +
-                           "' is cut short: its header announces 48000 frames, only 1000 are present and were "
-                           "rendered\n");
-    EXPECT_TRUE(tooltest::sameBits(tooltest::readAudio(dir.file("out.wav")).samples, input.samples));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        tooltest::writeAudio(dir.file(row.name), input, row.format);
+        std::string bytes = tooltest::slurp(dir.file(row.name));
+        const std::size_t chunk = bytes.find(row.chunk);
+        ASSERT_NE(chunk, std::string::npos);
+        std::uint32_t announcedBytes = kAnnouncedFrames * kBytesPerFrame + row.bytesBeforeSamples;
+        if (row.bigEndian) announcedBytes = __builtin_bswap32(announcedBytes);
+        std::memcpy(&bytes[chunk + 4], &announcedBytes, sizeof announcedBytes);
+        std::ofstream(dir.file(row.name), std::ios::binary) << bytes;
+        const tooltest::RunResult run = runTool({"render", dir.file(row.name), dir.file("out.wav")});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "tapestop: warning: input '" + dir.file(row.name) +
+                               "' is cut short: its header announces 48000 frames, only 1000 are present and were "
+                               "rendered\n");
+        EXPECT_TRUE(tooltest::sameBits(tooltest::readAudio(dir.file("out.wav")).samples, input.samples));
+    }
 
     // A streaming writer's placeholder size announces no length at all.
     constexpr std::uint32_t kUnknownBytes = 0xFFFFFFFFu;
-    std::memcpy(&bytes[data + 4], &kUnknownBytes, sizeof kUnknownBytes);
+    std::string bytes = tooltest::slurp(dir.file("in.wav"));
+    std::memcpy(&bytes[bytes.find("data") + 4], &kUnknownBytes, sizeof kUnknownBytes);
     std::ofstream(dir.file("in.wav"), std::ios::binary) << bytes;
     const tooltest::RunResult streamed = runTool({"render", dir.file("in.wav"), dir.file("out.wav")});
     ASSERT_EQ(streamed.exitCode, 0) << streamed.err;
@@ -212,21 +229,35 @@ TEST(Render, ACutShortInputIsRenderedWithAWarning) {
 }
 
 // NaN and infinite samples are written as they are, counted and warned of;
-// a peak of silence among them does not read as silence.
+// a peak of silence among them does not read as silence. Infinity alone,
+// with no NaN beside it, is counted too.
 TEST(Render, NanAndInfiniteOutputIsCountedAndWarned) {
     constexpr std::int64_t kFrames = 30000;
-    constexpr std::int64_t kFaultyFrames = 20000;  // the plug-in fails from frame 10,000 on
-    tooltest::TempDir dir;
-    const Rendered rendered = renderThroughTool(dir, Audio{2, kSampleRateHz, 0, std::vector<float>(2 * kFrames)},
-                                                {"--plugin", FAULTY_NAN_PLUGIN});
-    ASSERT_EQ(rendered.run.exitCode, 0) << rendered.run.err;
-    EXPECT_NE(rendered.run.out.find("peak not finite: 20000 NaN and 20000 infinite samples; finite peak -inf dBFS"),
-              std::string::npos)
-        << rendered.run.out;
-    EXPECT_EQ(rendered.run.err, "tapestop: warning: the plug-in put out 20000 NaN and 20000 infinite samples\n");
-    const auto& out = rendered.audio.samples;
-    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](float x) { return std::isnan(x); }), kFaultyFrames);
-    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](float x) { return std::isinf(x); }), kFaultyFrames);
+    constexpr std::int64_t kFaultyFrames = 20000;  // the plug-ins fail from frame 10,000 on
+    struct Row {
+        const char* plugin;
+        std::int64_t nanSamples;
+        std::int64_t infiniteSamples;
+        const char* counts;
+    };
+    const Row rows[] = {
+        {FAULTY_NAN_PLUGIN, kFaultyFrames, kFaultyFrames, "20000 NaN and 20000 infinite samples"},
+        {FAULTY_INF_PLUGIN, 0, 2 * kFaultyFrames, "0 NaN and 40000 infinite samples"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.plugin);
+        tooltest::TempDir dir;
+        const Rendered rendered = renderThroughTool(dir, Audio{2, kSampleRateHz, 0, std::vector<float>(2 * kFrames)},
+                                                    {"--plugin", row.plugin});
+        ASSERT_EQ(rendered.run.exitCode, 0) << rendered.run.err;
+        EXPECT_NE(rendered.run.out.find("peak not finite: " + std::string(row.counts) + "; finite peak -inf dBFS"),
+                  std::string::npos)
+            << rendered.run.out;
+        EXPECT_EQ(rendered.run.err, "tapestop: warning: the plug-in put out " + std::string(row.counts) + "\n");
+        const auto& out = rendered.audio.samples;
+        EXPECT_EQ(std::count_if(out.begin(), out.end(), [](float x) { return std::isnan(x); }), row.nanSamples);
+        EXPECT_EQ(std::count_if(out.begin(), out.end(), [](float x) { return std::isinf(x); }), row.infiniteSamples);
+    }
 }
 
 // After "--", names that look like options are files.

@@ -330,6 +330,16 @@ TEST(Validator, ACrashIsReportedWithItsSignal) {
     EXPECT_NE(run.out.find("block size 1"), std::string::npos) << run.out;
 }
 
+// A write one sample past the block that lands short of the guard page
+// cannot crash; the sentinel around the block shows it.
+TEST(Validator, AStrayWriteShortOfTheGuardPageIsReportedAsOne) {
+    const tooltest::RunResult run =
+        tooltest::runTool({"validate", pluginPath("stray_write_before_guard"), "--only", "buffer-bounds"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("fail  buffer-bounds"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("wrote outside the host's buffers"), std::string::npos) << run.out;
+}
+
 TEST(Validator, ABadCommandLineExitsWith2) {
     const std::vector<std::vector<std::string>> commandLines = {
         {"validate"},

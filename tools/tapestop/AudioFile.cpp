@@ -113,8 +113,9 @@ const ContainerRow& containerFor(const std::string& path) {
 
 // Where a container's header states its length, as libsndfile's log shows
 // it: the audio chunk's bytes ("data : 384000 (should be 8000)"; a Wave64
-// chunk's size counts its own 24-byte header) or the frames themselves
-// (AIFF's COMM chunk, RF64's ds64 chunk).
+// chunk's size counts its own 24-byte header; AIFF's SSND chunk starts with
+// 8 bytes of offset and block size) or the frames themselves (AIFF's COMM
+// chunk, RF64's ds64 chunk). Where a header states both, the larger counts.
 struct AnnouncedLengthRow {
     int major;
     const char* field;
@@ -123,12 +124,14 @@ struct AnnouncedLengthRow {
 };
 
 constexpr long long kW64ChunkHeaderBytes = 24;
+constexpr long long kAiffSoundHeaderBytes = 8;
 
 constexpr std::array kAnnouncedLengths{
     AnnouncedLengthRow{SF_FORMAT_WAV, "\ndata : ", false, 0},
     AnnouncedLengthRow{SF_FORMAT_WAVEX, "\ndata : ", false, 0},
     AnnouncedLengthRow{SF_FORMAT_W64, "\ndata : ", false, kW64ChunkHeaderBytes},
     AnnouncedLengthRow{SF_FORMAT_AIFF, "\n  Frames      : ", true, 0},
+    AnnouncedLengthRow{SF_FORMAT_AIFF, "\n SSND : ", false, kAiffSoundHeaderBytes},
     AnnouncedLengthRow{SF_FORMAT_RF64, "\n  Frames    : ", true, 0},
 };
 
@@ -161,26 +164,28 @@ int sampleBytesOf(int sndfileFormat) {
 }
 
 // What the header says about the length, against what libsndfile found.
+// Guarded by Render.ACutShortInputIsRenderedWithAWarning (a WAV and an AIFF).
 InputLength lengthOf(SNDFILE* file, const SF_INFO& info) {
     const std::int64_t present = info.frames == SF_COUNT_MAX ? -1 : info.frames;
     InputLength length{present, std::max<std::int64_t>(present, 0)};
     const int frameBytes = sampleBytesOf(info.format) * info.channels;
     if (frameBytes == 0 || length.frames < 0) return length;
     const std::string log = logOf(file);
-    const auto row = std::find_if(kAnnouncedLengths.begin(), kAnnouncedLengths.end(),
-                                  [&](const AnnouncedLengthRow& r) { return r.major == (info.format & SF_FORMAT_TYPEMASK); });
-    if (row == kAnnouncedLengths.end()) return length;
-    const std::optional<long long> stated = logNumber(log, row->field);
-    if (stated && *stated != kUnknownChunkBytes) {
-        const long long frames = row->inFrames ? *stated : (*stated - row->chunkHeaderBytes) / frameBytes;
-        length.announcedFrames = std::max<long long>(frames, info.frames);
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    for (const AnnouncedLengthRow& row : kAnnouncedLengths) {
+        if (row.major != major) continue;
+        const std::optional<long long> stated = logNumber(log, row.field);
+        if (stated && *stated != kUnknownChunkBytes) {
+            const long long frames = row.inFrames ? *stated : (*stated - row.chunkHeaderBytes) / frameBytes;
+            length.announcedFrames = std::max<long long>({frames, info.frames, length.announcedFrames});
+        }
+        // A WAV whose writer never filled in the audio chunk's size: the
+        // parser takes the audio for further chunks, and says where they began.
+        const std::optional<long long> fileBytes = logNumber(log, "Length : ");
+        const std::optional<long long> audioStart = logNumber(log, ") at position ");
+        if (!row.inFrames && stated == 0 && fileBytes && audioStart && *fileBytes > *audioStart)
+            length.unclaimedFrames = (*fileBytes - *audioStart) / frameBytes;
     }
-    // A WAV whose writer never filled in the audio chunk's size: the parser
-    // takes the audio for further chunks, and says where they began.
-    const std::optional<long long> fileBytes = logNumber(log, "Length : ");
-    const std::optional<long long> audioStart = logNumber(log, ") at position ");
-    if (!row->inFrames && stated == 0 && fileBytes && audioStart && *fileBytes > *audioStart)
-        length.unclaimedFrames = (*fileBytes - *audioStart) / frameBytes;
     return length;
 }
 
@@ -413,6 +418,7 @@ void ConformedSamples::conform(const OutputFormat& format, float* samples, std::
 
 void SampleLevels::add(const float* samples, std::int64_t count) {
     const std::int32_t largest = largestMagnitudeBits(samples, count);
+    // Guarded by Render.NanAndInfiniteOutputIsCountedAndWarned.
     if (largest >= kInfinityBits) {
         addNonFinite(samples, count);
         return;

@@ -36,6 +36,7 @@ std::string baseNameOf(const std::string& path) {
 }
 
 // A symlink is written through to the file it names, wherever that is.
+// Guarded by Output.ReplacingKeepsPermissionsSymlinksAndOtherNames (dangling: WhatCannotBeReplacedIsRefusedAndKept).
 std::string resolveSymlink(const std::string& path) {
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) == nullptr)
@@ -43,8 +44,10 @@ std::string resolveSymlink(const std::string& path) {
     return resolved;
 }
 
+// Guarded by Output.TheInputItselfIsRefusedHoweverSpelled and TheInputsInodeNumberOnAnotherDeviceIsAnotherFile.
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// Guarded by Output.WhatCannotBeReplacedIsRefusedAndKept.
 void checkExisting(const OutputTarget& target, const struct stat& status, bool force) {
     if (!S_ISREG(status.st_mode))
         throw OutputError("output " + quoted(target.path) + " is not a regular file; only files are replaced");
@@ -111,17 +114,22 @@ OutputTarget checkOutputTarget(const std::string& path, const std::string& input
 }
 
 OutputFile::OutputFile(OutputTarget target) : target_(std::move(target)) {
+    // Guarded by Output.ReplacingKeepsPermissionsSymlinksAndOtherNames.
     const std::string directory = directoryOf(target_.finalPath);
     directoryFd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directoryFd_ < 0) fail("cannot write output", target_.path, errno);
+    // Guarded by Output.ANewFileFollowsTheUmask.
     const mode_t mode = target_.exists ? target_.mode : kNewFileMode & ~currentUmask();
+    // Guarded by Isolation.SigkillLeavesNothingBehind.
     fd_ = ::openat(directoryFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT))
         createNamed(mode);
     if (fd_ < 0) fail("cannot write output", target_.path, errno);
     // The umask may have narrowed an existing file's bits; its owner is kept
     // where we may set it (as root), its group where we belong to it.
+    // Guarded by Output.ReplacingKeepsPermissionsSymlinksAndOtherNames.
     ::fchmod(fd_, mode);
+    // Guarded by Output.ReplacingKeepsOwnerAndGroup (run as root).
     if (target_.exists && ::fchown(fd_, target_.owner, target_.group) != 0 &&
         ::fchown(fd_, static_cast<uid_t>(-1), target_.group) != 0) {
         // Neither is ours to give: the new file keeps our own.
@@ -140,6 +148,7 @@ void OutputFile::createNamed(mode_t mode) {
 }
 
 OutputFile::~OutputFile() {
+    // Guarded by Durability.WithoutNamelessFilesAFailureLeavesNoHiddenFile.
     if (!committed_ && !temporaryName_.empty()) ::unlinkat(directoryFd_, temporaryName_.c_str(), 0);
     if (fd_ >= 0) ::close(fd_);
     if (directoryFd_ >= 0) ::close(directoryFd_);
@@ -162,6 +171,7 @@ void OutputFile::giveTemporaryName() {
 }
 
 void OutputFile::commit() {
+    // Guarded by Durability.TheFileIsFlushedThenNamedThenItsFolderFlushed (the order of these calls).
     if (::fsync(fd_) != 0) fail("cannot write output", target_.path, errno);
     if (temporaryName_.empty()) giveTemporaryName();
     const std::string finalName = baseNameOf(target_.finalPath);

@@ -312,6 +312,7 @@ std::string counted(std::int64_t number, const std::string& what) {
 std::vector<std::string> inputWarnings(const RenderCounts& counts, const RenderOptions& options) {
     std::vector<std::string> warnings;
     const std::string input = "input '" + options.inputPath + "'";
+    // Guarded by Render.ACutShortInputIsRenderedWithAWarning.
     if (counts.announcedFrames > counts.frames)
         warnings.push_back(input + " is cut short: its header announces " + std::to_string(counts.announcedFrames) +
                            " frames, only " + std::to_string(counts.frames) + " are present and were rendered");
@@ -344,6 +345,7 @@ std::vector<std::string> warningsOf(const RenderCounts& counts, const RenderOpti
     if (counts.eventsPastEnd > 0)
         warnings.push_back(std::to_string(counts.eventsPastEnd) + " parameter change(s) or note(s) at or after the end " +
                            "of the input (" + std::to_string(counts.frames) + " frames) never took effect");
+    // Guarded by Output.ReplacingKeepsPermissionsSymlinksAndOtherNames.
     if (target.otherLinks > 0)
         warnings.push_back("'" + options.outputPath + "' had " + std::to_string(target.otherLinks) +
                            " other name(s) (hard links); they keep the earlier content");

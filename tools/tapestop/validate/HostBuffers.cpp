@@ -75,6 +75,7 @@ bool GuardedChannel::surroundingsIntact() const {
     const float* first = reinterpret_cast<const float*>(mapping_.begin());
     const float* last = reinterpret_cast<const float*>(mapping_.end());
     const auto intact = [](const float* from, const float* to) { return std::all_of(from, to, isSentinel); };
+    // Guarded by Validator.AStrayWriteShortOfTheGuardPageIsReportedAsOne.
     return intact(first, block_) && intact(block_ + frames_, last);
 }
 
