@@ -336,18 +336,23 @@ TapeMotor::Grid TapeMotor::readGrid(const VstTimeInfo* time, int gridIndex) cons
     if (!std::isfinite(time->ppqPos) || !std::isfinite(time->barStartPos) || !std::isfinite(time->tempo) ||
         time->tempo <= 0.0 || time->timeSigNumerator <= 0 || time->timeSigDenominator <= 0)
         return grid;
-    const double step = gridIndex == tapemotor::kGridBar
-                            ? time->timeSigNumerator * kQuarterNotesPerWholeNote / time->timeSigDenominator
-                            : tapemotor::kGridValues[gridIndex].quarterNotes;
-    return Grid{true, time->ppqPos, tapeRateHz * tapemotor::kSecondsPerMinute / time->tempo, time->barStartPos, step};
+    const double bar = time->timeSigNumerator * kQuarterNotesPerWholeNote / time->timeSigDenominator;
+    const double step = gridIndex == tapemotor::kGridBar ? bar : tapemotor::kGridValues[gridIndex].quarterNotes;
+    return Grid{true, time->ppqPos, tapeRateHz * tapemotor::kSecondsPerMinute / time->tempo, time->barStartPos, bar,
+                step};
 }
 
-// The first grid point at or after the frame, in quarter notes.
+// The first grid point at or after the frame, in quarter notes. The grid
+// starts again at every bar line, so a step that does not divide the bar
+// (a half note in 3/4) ends short at the bar line.
 double TapeMotor::nextGridPoint(const Grid& grid, VstInt32 frame) const {
-    const double stepFrames = grid.stepQuarterNotes * grid.framesPerQuarterNote;
-    const double fromOriginFrames =
-        (grid.blockQuarterNotes - grid.originQuarterNotes) * grid.framesPerQuarterNote + frame;
-    return grid.originQuarterNotes + std::ceil((fromOriginFrames - kOnGridFrames) / stepFrames) * grid.stepQuarterNotes;
+    const double fromBarFrames = (grid.blockQuarterNotes - grid.originQuarterNotes) * grid.framesPerQuarterNote + frame;
+    const double barFrames = grid.barQuarterNotes * grid.framesPerQuarterNote;
+    const double bars = std::floor((fromBarFrames + kOnGridFrames) / barFrames);
+    const double intoBarFrames = fromBarFrames - bars * barFrames;
+    const double steps = std::ceil((intoBarFrames - kOnGridFrames) / (grid.stepQuarterNotes * grid.framesPerQuarterNote));
+    return grid.originQuarterNotes + bars * grid.barQuarterNotes +
+           std::min(steps * grid.stepQuarterNotes, grid.barQuarterNotes);
 }
 
 // The frame of this block where the waiting switch lands; 0 once the grid

@@ -91,7 +91,8 @@ private:
         bool valid;
         double blockQuarterNotes;     // the position of the block's first frame
         double framesPerQuarterNote;
-        double originQuarterNotes;    // a grid point: the bar's start
+        double originQuarterNotes;    // the start of the block's bar
+        double barQuarterNotes;
         double stepQuarterNotes;
     };
 

@@ -204,7 +204,8 @@ TEST(Tone, AtNormalSpeedTheTapeIsUntouched) {
 }
 
 // As the tape slows, the spectral centroid of a noise falls, and with Tone
-// it falls further than the slowing alone takes it.
+// it falls further than the slowing alone takes it: a little while the
+// tape is nearly at speed, by a quarter or more from half speed down.
 TEST(Tone, TheCentroidFallsAsTheSpeedFalls) {
     const host::Signal in = testing_support::noise(100000, 9, 0.5f).signal();
     const host::Signal plain = darkStop(in, "0");
@@ -218,7 +219,7 @@ TEST(Tone, TheCentroidFallsAsTheSpeedFalls) {
         const double plainHz = centroidHz(plain[0], first, kStretch);
         SCOPED_TRACE(speed);
         EXPECT_LT(darkHz, previous);
-        EXPECT_LT(darkHz, 0.8 * plainHz);
+        EXPECT_LT(darkHz, (speed > 0.6 ? 0.97 : 0.75) * plainHz) << "plain " << plainHz;
         previous = darkHz;
     }
 }

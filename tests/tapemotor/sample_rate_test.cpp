@@ -30,13 +30,14 @@ struct LengthCase {
     double fileHz;
     bool synced;
     const char* stop;
-    double seconds;  // at the renderer's 120 BPM
+    double seconds;       // at the renderer's 120 BPM
+    double startSeconds;  // the default Start: 300 ms, or with Sync a quarter note
 };
 void PrintTo(const LengthCase& c, std::ostream* out) { *out << c.name; }
 const LengthCase kLengths[] = {
-    {"one_second_44k1_then_48k", 44100.0, 48000.0, false, "1.00 s", 1.0},
-    {"one_bar_44k1_then_48k", 44100.0, 48000.0, true, "1 bar", 2.0},
-    {"quarter_96k_then_22k05", 96000.0, 22050.0, true, "1/4", 0.5},
+    {"one_second_44k1_then_48k", 44100.0, 48000.0, false, "1.00 s", 1.0, 0.3},
+    {"one_bar_44k1_then_48k", 44100.0, 48000.0, true, "1 bar", 2.0, 0.5},
+    {"quarter_96k_then_22k05", 96000.0, 22050.0, true, "1/4", 0.5, 0.5},
 };
 
 class RateSetWhileRunning : public testing::TestWithParam<LengthCase> {};
@@ -50,8 +51,9 @@ TEST_P(RateSetWhileRunning, StopLengthFollowsTheNewRate) {
     const auto frames = static_cast<std::size_t>(kTriggerFrame + lengthFrames + 2000);
     const host::Signal out = late.rig.play(constant(0.5f, frames), 512, {{{kTriggerFrame, kTrigger, 1.0f}}, {}});
     EXPECT_NEAR(static_cast<double>(firstSilentFrame(out, kTriggerFrame) - kTriggerFrame), lengthFrames, 1.0);
-    EXPECT_NEAR(static_cast<double>(late.rig.effect.dispatch(effGetTailSize)), lengthFrames + 0.3 * c.fileHz, 1.0)
-        << "the tail at the new rate (Start 300 ms)";
+    EXPECT_NEAR(static_cast<double>(late.rig.effect.dispatch(effGetTailSize)), lengthFrames + c.startSeconds * c.fileHz,
+                1.0)
+        << "the tail at the new rate";
 }
 
 INSTANTIATE_TEST_SUITE_P(AudacityOrder, RateSetWhileRunning, testing::ValuesIn(kLengths),

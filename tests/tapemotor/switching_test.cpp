@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "LoadedPlugin.h"
 #include "TapeMotorRig.h"
@@ -78,17 +79,28 @@ std::vector<QuantizeCase> quantizeCases() {
 
 class Quantize : public testing::TestWithParam<QuantizeCase> {};
 
-// The motor goes off at an arbitrary frame in the second step of the grid
-// and on again in the third: the stop lands on the third grid point, the
-// start on the fourth, on the first frame at or after each.
+// The grid's points at the case's tempo and meter, in frames (fractional):
+// the steps of each bar from its start, and the bar lines.
+std::vector<double> gridFrames(const QuantizeCase& c, double untilFrames) {
+    const double framesPerQuarterNote = 60.0 / c.tempoBpm * kRateHz;
+    const double barQuarterNotes = c.beatsPerBar;
+    const double stepQuarterNotes = c.grid.quarterNotes > 0.0 ? c.grid.quarterNotes : barQuarterNotes;
+    std::vector<double> points;
+    for (double bar = 0.0; bar * framesPerQuarterNote < untilFrames; bar += barQuarterNotes)
+        for (double q = 0.0; q < barQuarterNotes; q += stepQuarterNotes) points.push_back((bar + q) * framesPerQuarterNote);
+    return points;
+}
+
+// The motor goes off at an arbitrary frame between the second and third
+// grid points and on again between the third and fourth: the stop lands on
+// the first frame at or after the third, the start on the fourth.
 TEST_P(Quantize, ASwitchLandsOnTheFirstFrameAtOrAfterTheNextGridPoint) {
     const QuantizeCase& c = GetParam();
-    const double quarterNotes = c.grid.quarterNotes > 0.0 ? c.grid.quarterNotes : c.beatsPerBar;
-    const double stepFrames = quarterNotes * 60.0 / c.tempoBpm * kRateHz;
-    const auto offFrame = static_cast<std::int64_t>(1.37 * stepFrames) + 3;
-    const auto onFrame = static_cast<std::int64_t>(2.61 * stepFrames) + 5;
-    const auto stopLands = static_cast<std::int64_t>(std::ceil(2.0 * stepFrames));
-    const auto startLands = static_cast<std::int64_t>(std::ceil(3.0 * stepFrames));
+    const std::vector<double> points = gridFrames(c, 8.0 * 4.0 * 60.0 / c.tempoBpm * kRateHz);
+    const auto offFrame = static_cast<std::int64_t>(points[1] + 0.37 * (points[2] - points[1])) + 3;
+    const auto onFrame = static_cast<std::int64_t>(points[2] + 0.61 * (points[3] - points[2])) + 5;
+    const auto stopLands = static_cast<std::int64_t>(std::ceil(points[2]));
+    const auto startLands = static_cast<std::int64_t>(std::ceil(points[3]));
     const auto frames = static_cast<std::size_t>(startLands + 0.05 * kRateHz);
     const host::Signal in = noise(frames);
 
@@ -100,9 +112,10 @@ TEST_P(Quantize, ASwitchLandsOnTheFirstFrameAtOrAfterTheNextGridPoint) {
         EXPECT_TRUE(bitEqual(quantized.play(in, offOn(c.byNote, offFrame, onFrame)), onTheGrid)) << "block " << block;
     }
     // A switch on a grid point is not held to the next one.
-    const Motor quantized{c.tempoBpm, c.beatsPerBar, c.grid.quantize, true, 512};
-    if (std::ceil(2.0 * stepFrames) == 2.0 * stepFrames)
+    if (std::ceil(points[2]) == points[2]) {
+        const Motor quantized{c.tempoBpm, c.beatsPerBar, c.grid.quantize, true, 512};
         EXPECT_TRUE(bitEqual(quantized.play(in, offOn(c.byNote, stopLands, startLands)), onTheGrid));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(GridsTemposMeters, Quantize, testing::ValuesIn(quantizeCases()),
