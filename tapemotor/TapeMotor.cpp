@@ -81,6 +81,10 @@ inline Weights lagrangeWeights(float u) {
     return {-(b * c * d) / 6.0f, (a * c * d) / 2.0f, -(a * b * d) / 2.0f, (a * b * c) / 6.0f};
 }
 
+// y^e. At e = 1 (Curve 0, the default) powf(y, 1) is y for every y in
+// [0, 1] (checked for all of them), so the call is skipped.
+inline float curve(float y, float exponent) { return exponent == 1.0f ? y : ::powf(y, exponent); }
+
 // Where a spinback with this curve turns, as a share of the stop: the
 // forward run travels turn / (e + 1), the reverse run peak * area * (1 - turn).
 float turnFraction(float curveExponent) {
@@ -486,48 +490,76 @@ void TapeMotor::runTape(Tape& tape, const Controls& controls, const float* const
         runMoving<false>(tape, controls, in, out, from, to);
 }
 
-// The moving tape, frame by frame; kToned: Tone is up.
+// The moving tape, a run of frames at a time: first how the tape moves
+// through the run (speed, crossfade, where the head is), then what it
+// plays, frame by frame (record, read, darken, fade, blend). The second step
+// has no chain from frame to frame but the recording. kToned: Tone is up.
 template <bool kToned>
 void TapeMotor::runMoving(Tape& tape, const Controls& controls, const float* const* in, float* const* out,
                           VstInt32 from, VstInt32 to) {
     const float mix = controls.mix;
     const float dry = 1.0f - mix;
     const auto longestLagFrames = static_cast<double>(tapeMask + 1 - 2 * kTapFrames);
-    for (VstInt32 i = from; i < to; ++i) {
+    HeadStep steps[kRunFrames];
+    for (VstInt32 i = from; i < to;) {
         if (tape.motion == Motion::kCaughtUp) {
             passThrough(tape, in, out, i, to);  // 1. caught up
             return;
         }
-        const float inL = in[0][i], inR = in[1][i];
-        record(tape, inL, inR);                  // 2. record
-        tape.readableLagFrames = std::min(tape.readableLagFrames + 1.0, longestLagFrames);
-        moveSpeed(tape);                         // 3. speed of this frame
-        moveLiveShare(tape);                     // 4. crossfade to the live input
-        if (tape.motion == Motion::kCaughtUp) {
-            out[0][i] = inL;
-            out[1][i] = inR;
-            continue;
+        // 2. The motion of up to kRunFrames frames, ending early where the
+        // tape catches up (that frame plays the input).
+        const VstInt32 run = std::min(to - i, kRunFrames);
+        VstInt32 moved = 0;
+        while (moved < run) {
+            HeadStep& step = steps[moved++];
+            tape.readableLagFrames = std::min(tape.readableLagFrames + 1.0, longestLagFrames);
+            moveSpeed(tape);       // speed of this frame
+            moveLiveShare(tape);   // crossfade to the live input
+            step.lagFrames = tape.lagFrames;
+            step.speed = tape.speed;
+            step.liveShare = tape.liveShare;
+            if (tape.motion == Motion::kCaughtUp) break;
+            // The head moves on at the tape's speed, the input at one frame.
+            // A lag longer than what is recorded drags the head along with
+            // the oldest recorded frames.
+            tape.lagFrames = std::min(tape.lagFrames + (1.0 - tape.speed), tape.readableLagFrames);
         }
-        // 5. The tape at the read head, darkened as it slows, faded below a
-        // quarter of normal speed.
-        StereoFrame played{0.0f, 0.0f};
-        if (tape.speed != 0.0f) {
-            StereoFrame head = readTape(tape);
-            if (kToned) head = darken(tape, head, controls.tone);
-            const float gain = std::min(1.0f, std::abs(tape.speed) / kFadeBelowSpeed);
-            played = {gain * head.left, gain * head.right};
+        const bool caughtUp = tape.motion == Motion::kCaughtUp;
+        // 3. What the tape plays in those frames.
+        // Locals: the outputs cannot alias them.
+        std::uint32_t writeIndex = tape.writeIndex;
+        StereoFrame toneState[2] = {tape.toneState[0], tape.toneState[1]};
+        for (VstInt32 k = 0; k < moved; ++k, ++i) {
+            const float inL = in[0][i], inR = in[1][i];
+            tapeFrames[writeIndex] = StereoFrame{inL, inR};  // record
+            writeIndex = (writeIndex + 1) & tapeMask;
+            if (caughtUp && k == moved - 1) {
+                out[0][i] = inL;
+                out[1][i] = inR;
+                break;
+            }
+            const HeadStep& step = steps[k];
+            // The tape at the read head, darkened as it slows, faded below a
+            // quarter of normal speed.
+            StereoFrame played{0.0f, 0.0f};
+            if (step.speed != 0.0f) {
+                StereoFrame head = readTape(step.lagFrames, writeIndex);
+                if (kToned) head = darken(toneState, head, step.speed, controls.tone);
+                const float gain = std::min(1.0f, std::abs(step.speed) / kFadeBelowSpeed);
+                played = {gain * head.left, gain * head.right};
+            }
+            // Wet: the tape, crossfaded toward the live input; then the blend
+            // with the dry input.
+            const float live = step.liveShare;
+            const float wetL = (1.0f - live) * played.left + live * inL;
+            const float wetR = (1.0f - live) * played.right + live * inR;
+            out[0][i] = dry * inL + mix * wetL;
+            out[1][i] = dry * inR + mix * wetR;
         }
-        // 6. Wet: the tape, crossfaded toward the live input.
-        const float live = tape.liveShare;
-        const float wetL = (1.0f - live) * played.left + live * inL;
-        const float wetR = (1.0f - live) * played.right + live * inR;
-        // 7. Blend with the dry input.
-        out[0][i] = dry * inL + mix * wetL;
-        out[1][i] = dry * inR + mix * wetR;
-        // 8. The head moves on at the tape's speed, the input at one frame.
-        // A lag longer than what is recorded drags the head along with the
-        // oldest recorded frames.
-        tape.lagFrames = std::min(tape.lagFrames + (1.0 - tape.speed), tape.readableLagFrames);
+        tape.writeIndex = writeIndex;
+        tape.toneState[0] = toneState[0];
+        tape.toneState[1] = toneState[1];
+        if (caughtUp) ++i;
     }
 }
 
@@ -602,14 +634,14 @@ inline void TapeMotor::moveSpeed(Tape& tape) {
                 if (x >= 1.0) tape.motion = Motion::kStopped;
                 break;
             }
-            tape.speed = x < 1.0 ? ::powf(static_cast<float>(1.0 - x), tape.curveExponent) : 0.0f;
+            tape.speed = x < 1.0 ? curve(static_cast<float>(1.0 - x), tape.curveExponent) : 0.0f;
             tape.rampFrames += 1.0;
             if (tape.speed <= 0.0f) tape.motion = Motion::kStopped;
             break;
         }
         case Motion::kStarting: {
             const double x = tape.rampFrames * tape.perStartFrame;
-            tape.speed = x < 1.0 ? 1.0f - ::powf(static_cast<float>(1.0 - x), tape.curveExponent) : 1.0f;
+            tape.speed = x < 1.0 ? 1.0f - curve(static_cast<float>(1.0 - x), tape.curveExponent) : 1.0f;
             tape.rampFrames += 1.0;
             if (tape.speed >= 1.0f) tape.motion = Motion::kCatchingUp;
             break;
@@ -624,7 +656,7 @@ inline void TapeMotor::moveSpeed(Tape& tape) {
 // the reverse run to standstill at x = 1.
 float TapeMotor::spinbackSpeed(const Tape& tape, double x) {
     const double turn = tape.turnFraction;
-    if (x < turn) return ::powf(static_cast<float>(1.0 - x / turn), tape.curveExponent);
+    if (x < turn) return curve(static_cast<float>(1.0 - x / turn), tape.curveExponent);
     if (x >= 1.0) return 0.0f;
     const double y = (x - turn) / (1.0 - turn);
     return static_cast<float>(-kSpinbackPeakSpeed * kReverseShape * y * (1.0 - y) * (1.0 - y));
@@ -644,19 +676,19 @@ inline void TapeMotor::moveLiveShare(Tape& tape) const {
     }
 }
 
-// The tape at lagFrames behind the newest frame, by the cubic through the
+// The tape lagFrames behind the newest frame, by the cubic through the
 // four frames around it. Close to the newest frame the four are the newest
 // four, so the head never reads a frame not yet recorded.
-inline TapeMotor::StereoFrame TapeMotor::readTape(const Tape& tape) const {
+[[gnu::always_inline]] inline TapeMotor::StereoFrame TapeMotor::readTape(double lagFrames, std::uint32_t writeIndex) const {
     // The lag is never negative, so truncation is the floor.
-    const auto whole = static_cast<std::uint32_t>(tape.lagFrames);
-    float u = 2.0f - static_cast<float>(tape.lagFrames - whole);  // from node 0, in (1, 2]
+    const auto whole = static_cast<std::uint32_t>(lagFrames);
+    float u = 2.0f - static_cast<float>(lagFrames - whole);  // from node 0, in (1, 2]
     std::uint32_t back = whole + 2;                               // node 0, frames behind the newest
     if (back < kTapFrames - 1) {
         u += static_cast<float>(kTapFrames - 1 - back);
         back = kTapFrames - 1;
     }
-    const std::uint32_t first = tape.writeIndex - 1 - back;
+    const std::uint32_t first = writeIndex - 1 - back;
     const StereoFrame& p0 = tapeFrames[first & tapeMask];
     const StereoFrame& p1 = tapeFrames[(first + 1) & tapeMask];
     const StereoFrame& p2 = tapeFrames[(first + 2) & tapeMask];
@@ -669,16 +701,17 @@ inline TapeMotor::StereoFrame TapeMotor::readTape(const Tape& tape) const {
 // Tone: the head through two one-pole low-passes whose cutoff follows the
 // speed, mixed in as the tape slows below normal speed. At normal speed (and
 // faster) the head passes untouched.
-inline TapeMotor::StereoFrame TapeMotor::darken(Tape& tape, StereoFrame head, float tone) const {
-    const float speed = std::abs(tape.speed);
+[[gnu::always_inline]] inline TapeMotor::StereoFrame TapeMotor::darken(StereoFrame (&state)[2], StereoFrame head,
+                                                                       float speed, float tone) const {
+    speed = std::abs(speed);
     const float step = std::max(toneFloorStep, toneStepPerSpeed * speed);
-    const float g = step / (1.0f + step);
-    StereoFrame& first = tape.toneState[0];
-    StereoFrame& second = tape.toneState[1];
-    first.left += g * (head.left - first.left);
-    first.right += g * (head.right - first.right);
-    second.left += g * (first.left - second.left);
-    second.right += g * (first.right - second.right);
+    const float g = step / (1.0f + step), keep = 1.0f - g;
+    // y = keep * y + g * x: one multiplication and one addition from frame
+    // to frame.
+    StereoFrame& first = state[0];
+    StereoFrame& second = state[1];
+    first = {keep * first.left + g * head.left, keep * first.right + g * head.right};
+    second = {keep * second.left + g * first.left, keep * second.right + g * first.right};
     const float depth = tone * std::min(1.0f, kToneDepthPerSlowdown * (1.0f - speed));
     if (depth <= 0.0f) return head;
     return {head.left + depth * (second.left - head.left), head.right + depth * (second.right - head.right)};

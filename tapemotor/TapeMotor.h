@@ -129,6 +129,15 @@ private:
         StereoFrame toneState[2];  // the two poles of the darkening low-pass
     };
 
+    // How the tape moves in one frame of a run, worked out before the run
+    // is played.
+    static constexpr VstInt32 kRunFrames = 64;
+    struct HeadStep {
+        double lagFrames;
+        float speed;
+        float liveShare;
+    };
+
     // A tape made by the dispatcher for the audio thread to take over.
     struct Reel {
         std::uint32_t mask;
@@ -151,8 +160,8 @@ private:
     static void moveSpeed(Tape& tape);
     static float spinbackSpeed(const Tape& tape, double x);
     void moveLiveShare(Tape& tape) const;
-    StereoFrame readTape(const Tape& tape) const;
-    StereoFrame darken(Tape& tape, StereoFrame head, float tone) const;
+    StereoFrame readTape(double lagFrames, std::uint32_t writeIndex) const;
+    StereoFrame darken(StereoFrame (&state)[2], StereoFrame head, float speed, float tone) const;
     static void rescaleRamp(Tape& tape, const Controls& controls);
     void applyEvent(const VstMidiEvent& event, bool latch);
     void wantMotor(bool off, VstInt32 frame, const Grid& grid);
