@@ -37,6 +37,10 @@ constexpr double kReverseArea = 9.0 / 16.0;    // the shape's integral over the 
 constexpr double kToneTopHz = 20000.0;
 constexpr double kToneFloorHz = 200.0;
 constexpr float kToneDepthPerSlowdown = 4.0f;
+constexpr float kLeastTone = 0.001f;  // below a tenth of a percent Tone is off
+// Added to the first pole's input: keeps the poles, and so the output, from
+// decaying into subnormal numbers when the tape plays silence (-360 dB).
+constexpr float kToneOffset = 1e-18f;
 
 // Quantize: a switch within this much of a grid point is on it, so that the
 // grid falls on the same frame whatever the block size.
@@ -413,7 +417,7 @@ TapeMotor::Controls TapeMotor::readControls() {
         lengthFrames(parameters[kStart].load(kRelaxed), synced, tempoBpm, tapeRateHz),
         tapemotor::curveExponent(parameters[kCurve].load(kRelaxed)),
         parameters[kMix].load(kRelaxed),
-        parameters[kTone].load(kRelaxed),
+        parameters[kTone].load(kRelaxed) >= kLeastTone ? parameters[kTone].load(kRelaxed) : 0.0f,
         readGrid(time, gridIndex),
     };
 }
@@ -710,7 +714,7 @@ inline void TapeMotor::moveLiveShare(Tape& tape) const {
     // to frame.
     StereoFrame& first = state[0];
     StereoFrame& second = state[1];
-    first = {keep * first.left + g * head.left, keep * first.right + g * head.right};
+    first = {keep * first.left + (g * head.left + kToneOffset), keep * first.right + (g * head.right + kToneOffset)};
     second = {keep * second.left + g * first.left, keep * second.right + g * first.right};
     const float depth = tone * std::min(1.0f, kToneDepthPerSlowdown * (1.0f - speed));
     if (depth <= 0.0f) return head;
