@@ -431,6 +431,7 @@ void TapeMotor::processReplacing(float** inputs, float** outputs, VstInt32 sampl
         return;
     }
     const Controls controls = readControls();
+    if (!controls.latch) latchedOff = false;  // the latched state belongs to Latch
     Tape local = tape;
     rescaleRamp(local, controls);
     if (switchWaiting && controls.grid.valid &&
