@@ -193,11 +193,8 @@ VstIntPtr TapeMotor::vendorSpecific(VstInt32 lArg, VstIntPtr, void*, float) {
 
 // While audio is stopped: the tape for the rate, and the pace.
 bool TapeMotor::sizeTape(double rateHz) {
-    tapeRateHz = rateHz;
+    paceFor(rateHz);
     hostRateHz.store(rateHz, kRelaxed);
-    crossfadeStep = static_cast<float>(1.0 / std::max(1.0, std::round(kCrossfadeSeconds * rateHz)));
-    toneStepPerSpeed = static_cast<float>(2.0 * std::numbers::pi * kToneTopHz / rateHz);
-    toneFloorStep = static_cast<float>(2.0 * std::numbers::pi * kToneFloorHz / rateHz);
     const std::uint32_t capacity = capacityFrames(rateHz);
     if (tapeFrames && tapeMask + 1 == capacity) return true;
     // A failed allocation keeps the tape there is; lengths follow the new rate.
@@ -207,6 +204,15 @@ bool TapeMotor::sizeTape(double rateHz) {
     tapeMask = capacity - 1;
     promisedCapacityFrames = capacity;
     return true;
+}
+
+// What follows from the rate: the lengths' frames, the crossfade's step,
+// the Tone filter's steps.
+void TapeMotor::paceFor(double rateHz) {
+    tapeRateHz = rateHz;
+    crossfadeStep = static_cast<float>(1.0 / std::max(1.0, std::round(kCrossfadeSeconds * rateHz)));
+    toneStepPerSpeed = static_cast<float>(2.0 * std::numbers::pi * kToneTopHz / rateHz);
+    toneFloorStep = static_cast<float>(2.0 * std::numbers::pi * kToneFloorHz / rateHz);
 }
 
 // The tape is blank and caught up; notes and queued events are forgotten,
@@ -263,12 +269,7 @@ void TapeMotor::setSampleRate(float newSampleRate) {
 // the newest frames matter. The tape given up goes to the dispatcher to free.
 void TapeMotor::followHostRate() {
     const double rateHz = hostRateHz.load(kRelaxed);
-    if (rateHz != tapeRateHz) {
-        tapeRateHz = rateHz;
-        crossfadeStep = static_cast<float>(1.0 / std::max(1.0, std::round(kCrossfadeSeconds * rateHz)));
-        toneStepPerSpeed = static_cast<float>(2.0 * std::numbers::pi * kToneTopHz / rateHz);
-        toneFloorStep = static_cast<float>(2.0 * std::numbers::pi * kToneFloorHz / rateHz);
-    }
+    if (rateHz != tapeRateHz) paceFor(rateHz);
     if (tape.motion != Motion::kCaughtUp || grownReel.load(kRelaxed) == nullptr ||
         retiredReel.load(kRelaxed) != nullptr)
         return;

@@ -170,6 +170,7 @@ private:
     bool wantedOff(const Controls& controls) const;
     void releaseAllNotes();
     void followHostRate();
+    void paceFor(double rateHz);
     void rewindTape();
     bool sizeTape(double sampleRateHz);
     void freeRetiredReel();
