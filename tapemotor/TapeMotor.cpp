@@ -45,6 +45,9 @@ constexpr float kToneOffset = 1e-18f;
 // Quantize: a switch within this much of a grid point is on it, so that the
 // grid falls on the same frame whatever the block size.
 constexpr double kOnGridFrames = 1e-6;
+// How far a host's position may stray from its sample position and still be
+// the same transport: two of Ardour's ticks.
+constexpr double kPositionSlackQuarterNotes = 2.0 / 1920.0;
 constexpr double kQuarterNotesPerWholeNote = 4.0;
 
 // MIDI status bytes (high nibble) and the controllers that end every note.
@@ -138,6 +141,9 @@ TapeMotor::TapeMotor(audioMasterCallback audioMaster)
       switchWaiting(false),
       switchAtQuarterNotes(0.0),
       latchedOff(false),
+      offsetPaceFrames(0.0),
+      offsetLowestFrames(0.0),
+      offsetHighestFrames(0.0),
       heldNotes{},
       heldNoteCount(0),
       pendingEventCount(0),
@@ -227,6 +233,7 @@ void TapeMotor::rewindTape() {
     tape.turnFraction = turnFraction(1.0f);
     tapeSpeed.store(1.0f, kRelaxed);
     motorOff = switchWaiting = latchedOff = false;
+    offsetPaceFrames = 0.0;  // the position is read afresh
     releaseAllNotes();
     pendingEventCount = 0;
     droppedEvents.store(0, kRelaxed);
@@ -337,7 +344,7 @@ bool TapeMotor::wantedOff(const Controls& controls) const {
 
 // --- Quantize, audio thread.
 
-TapeMotor::Grid TapeMotor::readGrid(const VstTimeInfo* time, int gridIndex) const {
+TapeMotor::Grid TapeMotor::readGrid(const VstTimeInfo* time, int gridIndex) {
     constexpr VstInt32 kNeeded =
         kVstTransportPlaying | kVstPpqPosValid | kVstTempoValid | kVstBarsValid | kVstTimeSigValid;
     Grid grid{};
@@ -347,8 +354,30 @@ TapeMotor::Grid TapeMotor::readGrid(const VstTimeInfo* time, int gridIndex) cons
         return grid;
     const double bar = time->timeSigNumerator * kQuarterNotesPerWholeNote / time->timeSigDenominator;
     const double step = gridIndex == tapemotor::kGridBar ? bar : tapemotor::kGridValues[gridIndex].quarterNotes;
-    return Grid{true, time->ppqPos, tapeRateHz * tapemotor::kSecondsPerMinute / time->tempo, time->barStartPos, bar,
+    const double framesPerQuarterNote = tapeRateHz * tapemotor::kSecondsPerMinute / time->tempo;
+    return Grid{true, refinedQuarterNotes(*time, framesPerQuarterNote), framesPerQuarterNote, time->barStartPos, bar,
                 step};
+}
+
+// Some hosts give the position in whole ticks (Ardour 7.3: 1,920 to the
+// quarter note, up to 6 frames off at 120 BPM and 48 kHz) but the sample
+// position exactly. While the tempo holds and the two keep one distance
+// within the slack, that distance is taken as the middle of all the
+// distances seen, and the position is the sample position moved by it. A
+// new tempo, or a distance out of the slack (the transport moved), starts
+// again from the host's position.
+double TapeMotor::refinedQuarterNotes(const VstTimeInfo& time, double framesPerQuarterNote) {
+    const double offsetFrames = time.ppqPos * framesPerQuarterNote - time.samplePos;
+    const double slackFrames = kPositionSlackQuarterNotes * framesPerQuarterNote;
+    if (framesPerQuarterNote != offsetPaceFrames || offsetFrames < offsetHighestFrames - slackFrames ||
+        offsetFrames > offsetLowestFrames + slackFrames) {
+        offsetPaceFrames = framesPerQuarterNote;
+        offsetLowestFrames = offsetHighestFrames = offsetFrames;
+        return time.ppqPos;
+    }
+    offsetLowestFrames = std::min(offsetLowestFrames, offsetFrames);
+    offsetHighestFrames = std::max(offsetHighestFrames, offsetFrames);
+    return (time.samplePos + 0.5 * (offsetLowestFrames + offsetHighestFrames)) / framesPerQuarterNote;
 }
 
 // The first grid point at or after the frame, in quarter notes. The grid

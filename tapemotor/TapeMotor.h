@@ -145,7 +145,8 @@ private:
     };
 
     Controls readControls();
-    Grid readGrid(const VstTimeInfo* time, int gridIndex) const;
+    Grid readGrid(const VstTimeInfo* time, int gridIndex);
+    double refinedQuarterNotes(const VstTimeInfo& time, double framesPerQuarterNote);
     void runUntil(Tape& tape, const Controls& controls, const float* const* in, float* const* out, VstInt32 from,
                   VstInt32 to);
     void runTape(Tape& tape, const Controls& controls, const float* const* in, float* const* out, VstInt32 from,
@@ -200,6 +201,9 @@ private:
     bool switchWaiting;            // a switch of the motor waits for a grid point
     double switchAtQuarterNotes;   // that point
     bool latchedOff;               // Latch: the notes have switched the motor off
+    double offsetPaceFrames;       // the frames per quarter note the offsets below were seen at
+    double offsetLowestFrames;     // the host's position less its sample position, in frames:
+    double offsetHighestFrames;    // the least and the most seen since
     bool heldNotes[kMidiChannels][kMidiKeys];
     std::int32_t heldNoteCount;
     std::int32_t pendingEventCount;  // MIDI events for the next block, by frame

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LoadedPlugin.h"
@@ -138,6 +139,47 @@ TEST(QuantizeTransport, PressAndReleaseWithinOneStepCancel) {
     for (bool byNote : {false, true}) {
         const host::Signal out = Motor{120.0, 4, "1/4", true, 64}.play(in, offOn(byNote, 25000, 30000));
         EXPECT_TRUE(bitEqual(out, in)) << (byNote ? "note" : "trigger");
+    }
+}
+
+// A host that gives its position in whole ticks of 1/1,920 quarter note, as
+// Ardour 7.3 does (up to 6 frames off at 120 BPM and 48 kHz), and its sample
+// position exactly.
+class TickHost : public host::TransportHost {
+public:
+    using TransportHost::TransportHost;
+
+protected:
+    VstIntPtr fallbackAnswer(const host::HostRequest& request) override {
+        const VstIntPtr answer = TransportHost::fallbackAnswer(request);
+        if (request.opcode != audioMasterGetTime || answer == 0) return answer;
+        ticked = *reinterpret_cast<const VstTimeInfo*>(answer);
+        ticked.ppqPos = std::round(ticked.ppqPos * 1920.0) / 1920.0;
+        return reinterpret_cast<VstIntPtr>(&ticked);
+    }
+
+private:
+    VstTimeInfo ticked{};
+};
+
+// Two seconds in, a stop asked for late still lands on the beat's frame:
+// blocks that begin at many places between two ticks show how far the
+// ticks stray from the sample position.
+TEST(QuantizeTransport, APositionInWholeTicksStillLandsOnTheBeat) {
+    const host::Signal in = noise(130000);
+    const host::Signal onTheBeat = Motor{120.0, 4, "Off", true, 512}.play(in, {{{120000, kTrigger, 1.0f}}, {}});
+    for (VstInt32 block : {512, 64, 1024}) {
+        TickHost ticks(kRateHz, block);
+        ticks.setRecording(false);
+        host::Effect effect(library(), ticks);
+        effect.start(static_cast<float>(kRateHz), block);
+        for (const auto& [index, text] : {std::pair{kStop, "10 ms"}, {kStart, "10 ms"}, {kQuantize, "1/4"}}) {
+            std::string copy = text;
+            effect.dispatch(effString2Parameter, index, 0, copy.data());
+        }
+        const host::Signal late = host::processSignal(effect, in, block, {{{100003, kTrigger, 1.0f}}, {}}, &ticks);
+        EXPECT_TRUE(bitEqual(late, onTheBeat)) << "block " << block;
+        effect.close();
     }
 }
 
