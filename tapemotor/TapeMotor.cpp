@@ -79,13 +79,19 @@ bool isMotorEvent(const VstMidiEvent& event) {
 }
 
 // The four weights of the cubic through nodes 0 to 3, evaluated at u (from 1
-// to 3). At a whole u the node there gets weight 1 and the others 0 exactly.
-struct Weights {
-    float w0, w1, w2, w3;
-};
-inline Weights lagrangeWeights(float u) {
-    const float a = u, b = u - 1.0f, c = u - 2.0f, d = u - 3.0f;
-    return {-(b * c * d) / 6.0f, (a * c * d) / 2.0f, -(a * b * d) / 2.0f, (a * b * c) / 6.0f};
+// to 3), for four frames at once; each lane takes the steps one frame alone
+// would, so the weights are the same to the bit. At a whole u the node there
+// gets weight 1 and the others 0 exactly.
+typedef float Four __attribute__((vector_size(4 * sizeof(float))));
+inline void lagrangeWeights(const float* u, float* w0, float* w1, float* w2, float* w3) {
+    Four a;
+    std::memcpy(&a, u, sizeof a);
+    const Four b = a - 1.0f, c = a - 2.0f, d = a - 3.0f;
+    const Four v0 = -(b * c * d) / 6.0f, v1 = (a * c * d) / 2.0f, v2 = -(a * b * d) / 2.0f, v3 = (a * b * c) / 6.0f;
+    std::memcpy(w0, &v0, sizeof v0);
+    std::memcpy(w1, &v1, sizeof v1);
+    std::memcpy(w2, &v2, sizeof v2);
+    std::memcpy(w3, &v3, sizeof v3);
 }
 
 // y^e. At e = 1 (Curve 0, the default) powf(y, 1) is y for every y in
@@ -535,7 +541,7 @@ void TapeMotor::runMoving(Tape& tape, const Controls& controls, const float* con
     const float mix = controls.mix;
     const float dry = 1.0f - mix;
     const auto longestLagFrames = static_cast<double>(tapeMask + 1 - 2 * kTapFrames);
-    HeadStep steps[kRunFrames];
+    HeadSteps steps;
     for (VstInt32 i = from; i < to;) {
         if (tape.motion == Motion::kCaughtUp) {
             passThrough(tape, in, out, i, to);  // 1. caught up
@@ -546,13 +552,13 @@ void TapeMotor::runMoving(Tape& tape, const Controls& controls, const float* con
         const VstInt32 run = std::min(to - i, kRunFrames);
         VstInt32 moved = 0;
         while (moved < run) {
-            HeadStep& step = steps[moved++];
+            const VstInt32 k = moved++;
             tape.readableLagFrames = std::min(tape.readableLagFrames + 1.0, longestLagFrames);
             moveSpeed(tape);       // speed of this frame
             moveLiveShare(tape);   // crossfade to the live input
-            step.lagFrames = tape.lagFrames;
-            step.speed = tape.speed;
-            step.liveShare = tape.liveShare;
+            placeHead(tape.lagFrames, steps.u[k], steps.back[k]);
+            steps.speed[k] = tape.speed;
+            steps.liveShare[k] = tape.liveShare;
             if (tape.motion == Motion::kCaughtUp) break;
             // The head moves on at the tape's speed, the input at one frame.
             // A lag longer than what is recorded drags the head along with
@@ -560,7 +566,11 @@ void TapeMotor::runMoving(Tape& tape, const Controls& controls, const float* con
             tape.lagFrames = std::min(tape.lagFrames + (1.0 - tape.speed), tape.readableLagFrames);
         }
         const bool caughtUp = tape.motion == Motion::kCaughtUp;
-        // 3. What the tape plays in those frames.
+        // 3. The cubic's weights, four frames at a time.
+        std::fill(steps.u + moved, steps.u + ((moved + 3) & ~3), 2.0f);
+        for (VstInt32 k = 0; k < moved; k += 4)
+            lagrangeWeights(steps.u + k, steps.w[0] + k, steps.w[1] + k, steps.w[2] + k, steps.w[3] + k);
+        // 4. What the tape plays in those frames.
         // Locals: the outputs cannot alias them.
         std::uint32_t writeIndex = tape.writeIndex;
         StereoFrame toneState[2] = {tape.toneState[0], tape.toneState[1]};
@@ -573,19 +583,20 @@ void TapeMotor::runMoving(Tape& tape, const Controls& controls, const float* con
                 out[1][i] = inR;
                 break;
             }
-            const HeadStep& step = steps[k];
+            const float speed = steps.speed[k];
             // The tape at the read head, darkened as it slows, faded below a
             // quarter of normal speed.
             StereoFrame played{0.0f, 0.0f};
-            if (step.speed != 0.0f) {
-                StereoFrame head = readTape(step.lagFrames, writeIndex);
-                if (kToned) head = darken(toneState, head, step.speed, controls.tone);
-                const float gain = std::min(1.0f, std::abs(step.speed) / kFadeBelowSpeed);
+            if (speed != 0.0f) {
+                StereoFrame head = readTape(writeIndex - 1 - steps.back[k],
+                                            {steps.w[0][k], steps.w[1][k], steps.w[2][k], steps.w[3][k]});
+                if (kToned) head = darken(toneState, head, speed, controls.tone);
+                const float gain = std::min(1.0f, std::abs(speed) / kFadeBelowSpeed);
                 played = {gain * head.left, gain * head.right};
             }
             // Wet: the tape, crossfaded toward the live input; then the blend
             // with the dry input.
-            const float live = step.liveShare;
+            const float live = steps.liveShare[k];
             const float wetL = (1.0f - live) * played.left + live * inL;
             const float wetR = (1.0f - live) * played.right + live * inR;
             out[0][i] = dry * inL + mix * wetL;
@@ -711,24 +722,27 @@ inline void TapeMotor::moveLiveShare(Tape& tape) const {
     }
 }
 
-// The tape lagFrames behind the newest frame, by the cubic through the
-// four frames around it. Close to the newest frame the four are the newest
-// four, so the head never reads a frame not yet recorded.
-[[gnu::always_inline]] inline TapeMotor::StereoFrame TapeMotor::readTape(double lagFrames, std::uint32_t writeIndex) const {
+// Where the head reads lagFrames behind the newest frame: node 0 of the
+// cubic, back frames behind the newest, and u, where the head is counted
+// from node 0. Close to the newest frame the four nodes are the newest four,
+// so the head never reads a frame not yet recorded.
+inline void TapeMotor::placeHead(double lagFrames, float& u, std::uint32_t& back) {
     // The lag is never negative, so truncation is the floor.
     const auto whole = static_cast<std::uint32_t>(lagFrames);
-    float u = 2.0f - static_cast<float>(lagFrames - whole);  // from node 0, in (1, 2]
-    std::uint32_t back = whole + 2;                               // node 0, frames behind the newest
+    u = 2.0f - static_cast<float>(lagFrames - whole);  // in (1, 2]
+    back = whole + 2;
     if (back < kTapFrames - 1) {
         u += static_cast<float>(kTapFrames - 1 - back);
         back = kTapFrames - 1;
     }
-    const std::uint32_t first = writeIndex - 1 - back;
+}
+
+// The cubic through the four frames from the slot of node 0 on.
+[[gnu::always_inline]] inline TapeMotor::StereoFrame TapeMotor::readTape(std::uint32_t first, Weights w) const {
     const StereoFrame& p0 = tapeFrames[first & tapeMask];
     const StereoFrame& p1 = tapeFrames[(first + 1) & tapeMask];
     const StereoFrame& p2 = tapeFrames[(first + 2) & tapeMask];
     const StereoFrame& p3 = tapeFrames[(first + 3) & tapeMask];
-    const Weights w = lagrangeWeights(u);
     return {w.w0 * p0.left + w.w1 * p1.left + w.w2 * p2.left + w.w3 * p3.left,
             w.w0 * p0.right + w.w1 * p1.right + w.w2 * p2.right + w.w3 * p3.right};
 }

@@ -131,11 +131,16 @@ private:
 
     // How the tape moves in one frame of a run, worked out before the run
     // is played.
-    static constexpr VstInt32 kRunFrames = 64;
-    struct HeadStep {
-        double lagFrames;
-        float speed;
-        float liveShare;
+    static constexpr VstInt32 kRunFrames = 64;  // a multiple of 4
+    struct HeadSteps {
+        alignas(16) float u[kRunFrames];     // the head, counted from node 0 of the cubic
+        alignas(16) float w[4][kRunFrames];  // the cubic's weights there
+        std::uint32_t back[kRunFrames];      // node 0, frames behind the newest
+        float speed[kRunFrames];
+        float liveShare[kRunFrames];
+    };
+    struct Weights {
+        float w0, w1, w2, w3;
     };
 
     // A tape made by the dispatcher for the audio thread to take over.
@@ -161,7 +166,8 @@ private:
     static void moveSpeed(Tape& tape);
     static float spinbackSpeed(const Tape& tape, double x);
     void moveLiveShare(Tape& tape) const;
-    StereoFrame readTape(double lagFrames, std::uint32_t writeIndex) const;
+    static void placeHead(double lagFrames, float& u, std::uint32_t& back);
+    StereoFrame readTape(std::uint32_t first, Weights w) const;
     StereoFrame darken(StereoFrame (&state)[2], StereoFrame head, float speed, float tone) const;
     static void rescaleRamp(Tape& tape, const Controls& controls);
     void applyEvent(const VstMidiEvent& event, bool latch);
