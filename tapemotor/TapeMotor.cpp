@@ -532,9 +532,10 @@ void TapeMotor::runTape(Tape& tape, const Controls& controls, const float* const
 }
 
 // The moving tape, a run of frames at a time: first how the tape moves
-// through the run (speed, crossfade, where the head is), then what it
-// plays, frame by frame (record, read, darken, fade, blend). The second step
-// has no chain from frame to frame but the recording. kToned: Tone is up.
+// through the run (speed, crossfade, where the head is), then the cubic's
+// weights four frames at once, then what it plays, frame by frame (record,
+// read, darken, fade, blend). The last step has no chain from frame to
+// frame but the recording and Tone's poles. kToned: Tone is up.
 template <bool kToned>
 void TapeMotor::runMoving(Tape& tape, const Controls& controls, const float* const* in, float* const* out,
                           VstInt32 from, VstInt32 to) {
