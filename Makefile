@@ -29,15 +29,17 @@ bench: build
 DEMO_DIR ?= demo-output
 DEMO_STOP ?= 2.0
 DEMO_RELEASE ?= 4.5
-# The same signal through TapeMotor, synced at the renderer's 120 BPM: the
-# motor goes off at MOTOR_OFF (a stop of MOTOR_STOP, 1 bar: 2 s) and on at
-# MOTOR_ON (a start of MOTOR_START, a half note: 1 s), then crossfades back to
-# the input.
-MOTOR_OFF ?= 1.5
-MOTOR_ON ?= 4.0
-MOTOR_STOP ?= 1 bar
-MOTOR_START ?= 1/2
-MOTOR_TITLE ?= Tarvo TapeMotor demo: Sync on at 120 BPM, stop $(MOTOR_STOP), start $(MOTOR_START)
+# The same signal through TapeMotor at the renderer's 120 BPM with Quantize
+# on quarter notes: the motor is switched off late, at MOTOR_SPIN_OFF, and
+# the tape spins back from the next beat (Stop 1 s); switched on at
+# MOTOR_SPIN_ON, it starts on the beat after. Then Brake goes back to Tape
+# with Tone at 100 %, and a stop asked for at MOTOR_DARK_OFF darkens as it
+# slows from the next beat, until MOTOR_DARK_ON.
+MOTOR_SPIN_OFF ?= 0.8
+MOTOR_SPIN_ON ?= 2.3
+MOTOR_DARK_OFF ?= 3.3
+MOTOR_DARK_ON ?= 4.8
+MOTOR_TITLE ?= Tarvo TapeMotor demo: Quantize 1/4 at 120 BPM, a spinback, then a dark stop (Tone 100 %)
 demo: build
 	mkdir -p $(DEMO_DIR)
 	$(BUILD_DIR)/tapestop demo $(DEMO_DIR)/demo-input.wav
@@ -46,10 +48,13 @@ demo: build
 	/usr/bin/python3 tools/demo/plot_demo.py $(DEMO_DIR)/demo-input.wav $(DEMO_DIR)/demo-output.wav \
 		$(DEMO_DIR)/demo.png $(DEMO_STOP) $(DEMO_RELEASE)
 	$(BUILD_DIR)/tapestop render $(DEMO_DIR)/demo-input.wav $(DEMO_DIR)/demo-tapemotor.wav \
-		--plugin $(BUILD_DIR)/tapemotor.so --set Sync=On --set "Stop=$(MOTOR_STOP)" --set "Start=$(MOTOR_START)" \
-		--at $(MOTOR_OFF)s Trigger=1 --at $(MOTOR_ON)s Trigger=0
-	/usr/bin/python3 tools/demo/plot_demo.py --title "$(MOTOR_TITLE)" $(DEMO_DIR)/demo-input.wav \
-		$(DEMO_DIR)/demo-tapemotor.wav $(DEMO_DIR)/demo-tapemotor.png $(MOTOR_OFF) $(MOTOR_ON)
+		--plugin $(BUILD_DIR)/tapemotor.so --set Quantize=1/4 --set Brake=Spinback --set "Stop=1 s" \
+		--set "Start=250 ms" --at $(MOTOR_SPIN_OFF)s Trigger=1 --at $(MOTOR_SPIN_ON)s Trigger=0 \
+		--at 2.9s Brake=Tape --at 2.9s Tone=1 --at $(MOTOR_DARK_OFF)s Trigger=1 --at $(MOTOR_DARK_ON)s Trigger=0
+	/usr/bin/python3 tools/demo/plot_demo.py --title "$(MOTOR_TITLE)" --beats 120 --top-hz 8000 \
+		--mark "$(MOTOR_SPIN_OFF)=off asked" --mark "$(MOTOR_SPIN_ON)=on asked" \
+		--mark "$(MOTOR_DARK_OFF)=off asked" --mark "$(MOTOR_DARK_ON)=on asked" $(DEMO_DIR)/demo-input.wav $(DEMO_DIR)/demo-tapemotor.wav \
+		$(DEMO_DIR)/demo-tapemotor.png
 	@echo "Demo written to $(DEMO_DIR)/: demo-input.wav, demo-output.wav, demo.png, demo-tapemotor.wav, demo-tapemotor.png"
 
 # Installs the kit and the plug-in below PREFIX (DESTDIR is put in front, for

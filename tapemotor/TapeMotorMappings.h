@@ -1,5 +1,5 @@
-// What the host values of Stop, Start and Curve mean, shared by the
-// processing and the texts.
+// What the host values of Stop, Start, Curve, Quantize, Mode, Brake and Tone
+// mean, shared by the processing and the texts.
 #pragma once
 
 #include <cmath>
@@ -41,5 +41,27 @@ inline double noteSeconds(float hostValue, double tempoBpm) {
 
 // Curve: the ramps' exponent 2^(4v - 2), from 1/4 to 4; 1 (v = 0.5) is linear.
 inline float curveExponent(float hostValue) { return std::exp2(4.0f * hostValue - 2.0f); }
+
+// Trigger, Sync, Mode (Latch) and Brake (Spinback) are on from here.
+constexpr float kSwitchOnValue = 0.5f;
+
+// Quantize: the grid at index round(5v); Off switches at once, a bar follows
+// the host's time signature.
+struct GridValue {
+    const char* text;
+    double quarterNotes;  // 0 for Off and for a bar
+};
+constexpr GridValue kGridValues[] = {{"Off", 0.0}, {"1/16", 0.25}, {"1/8", 0.5}, {"1/4", 1.0}, {"1/2", 2.0}, {"1 bar", 0.0}};
+constexpr int kNumGridValues = sizeof(kGridValues) / sizeof(kGridValues[0]);
+constexpr int kGridOff = 0;
+constexpr int kGridBar = kNumGridValues - 1;
+constexpr float kGridSteps = kNumGridValues - 1;
+
+inline int gridIndex(float hostValue) { return static_cast<int>(std::lround(kGridSteps * hostValue)); }
+inline float valueForGrid(int index) { return static_cast<float>(index) / kGridSteps; }
+
+// Mode and Brake: two named states each.
+constexpr const char* kModeTexts[] = {"Hold", "Latch"};
+constexpr const char* kBrakeTexts[] = {"Tape", "Spinback"};
 
 }  // namespace tapemotor

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "TapeMotor.h"
 #include "TapeMotorMappings.h"
@@ -17,12 +18,12 @@ constexpr VstInt32 kNameChars = 24;
 constexpr VstInt32 kProgramNameChars = 24;
 constexpr char kEffectName[] = "Tarvo TapeMotor";
 constexpr char kVendorName[] = "Tarvo Pellwick";
-constexpr float kSwitchOnValue = 0.5f;
+constexpr float kSwitchOnValue = tapemotor::kSwitchOnValue;
 constexpr double kCurveDisplayRange = 100.0;  // Curve shows -100 to 100
 constexpr double kPercent = 100.0;
 
 // How a parameter's value is shown and read back.
-enum class Display { kSwitch, kLength, kCurve, kPercent };
+enum class Display { kSwitch, kLength, kCurve, kPercent, kGrid, kMode, kBrake };
 
 struct ParameterInfo {
     const char* name;
@@ -32,7 +33,28 @@ struct ParameterInfo {
 constexpr ParameterInfo kParameters[TapeMotor::kNumParameters] = {
     {"Trigger", "", Display::kSwitch}, {"Stop", "", Display::kLength},  {"Start", "", Display::kLength},
     {"Sync", "", Display::kSwitch},    {"Curve", "", Display::kCurve},  {"Mix", "%", Display::kPercent},
+    {"Quantize", "", Display::kGrid},  {"Mode", "", Display::kMode},    {"Brake", "", Display::kBrake},
+    {"Tone", "%", Display::kPercent},
 };
+
+// The named states of the stepped parameters, by Display.
+struct Steps {
+    const char* const* texts;
+    int count;
+};
+constexpr const char* kGridTexts[] = {tapemotor::kGridValues[0].text, tapemotor::kGridValues[1].text,
+                                      tapemotor::kGridValues[2].text, tapemotor::kGridValues[3].text,
+                                      tapemotor::kGridValues[4].text, tapemotor::kGridValues[5].text};
+static_assert(std::size(kGridTexts) == tapemotor::kNumGridValues);
+Steps stepsOf(Display display) {
+    switch (display) {
+        case Display::kGrid: return {kGridTexts, tapemotor::kNumGridValues};
+        case Display::kMode: return {tapemotor::kModeTexts, 2};
+        case Display::kBrake: return {tapemotor::kBrakeTexts, 2};
+        default: return {nullptr, 0};
+    }
+}
+int stepIndex(int count, float value) { return static_cast<int>(std::lround((count - 1) * value)); }
 
 bool isParameter(VstInt32 index) { return index >= 0 && index < TapeMotor::kNumParameters; }
 
@@ -52,14 +74,22 @@ struct FactoryProgram {
     Length start;
     double curve;  // as shown, -100 to 100
     double mixPercent;
+    int grid;      // index into the Quantize values
+    bool latch;
+    bool spinback;
+    double tonePercent;
 };
-constexpr int kQuarterNote = 4, kSixteenthNote = 2, kOneBar = 6, kTwoBars = 7;
+constexpr int kSixteenthNote = 2, kEighthNote = 3, kQuarterNote = 4, kHalfNote = 5, kOneBar = 6, kTwoBars = 7;
+constexpr int kGridOff = tapemotor::kGridOff, kGridQuarter = 3;
 constexpr FactoryProgram kPrograms[TapeMotor::kNumPrograms] = {
-    {"Classic 1 s", false, {false, 1.0}, {false, 0.3}, 0, 100},
-    {"Quick brake", false, {false, 0.15}, {false, 0.08}, 50, 100},
-    {"Power down 2 bars", true, {true, kTwoBars}, {true, kQuarterNote}, -50, 100},
-    {"Spin up", true, {true, kSixteenthNote}, {true, kOneBar}, 50, 100},
-    {"Half stop", false, {false, 2.0}, {false, 1.0}, 0, 50},
+    {"Classic 1 s", false, {false, 1.0}, {false, 0.3}, 0, 100, kGridOff, false, false, 0},
+    {"Quick brake", false, {false, 0.15}, {false, 0.08}, 50, 100, kGridOff, false, false, 0},
+    {"Power down 2 bars", true, {true, kTwoBars}, {true, kQuarterNote}, -50, 100, kGridOff, false, false, 0},
+    {"Spin up", true, {true, kSixteenthNote}, {true, kOneBar}, 50, 100, kGridOff, false, false, 0},
+    {"Half stop", false, {false, 2.0}, {false, 1.0}, 0, 50, kGridOff, false, false, 0},
+    {"On the beat", true, {true, kHalfNote}, {true, kEighthNote}, 0, 100, kGridQuarter, false, false, 0},
+    {"Backspin", false, {false, 1.2}, {false, 0.1}, 50, 100, kGridOff, false, true, 0},
+    {"Dark stop", false, {false, 1.5}, {false, 0.3}, 0, 100, kGridOff, false, false, 100},
 };
 
 // The capabilities the effect claims; every other answer is 0 (unknown).
@@ -162,6 +192,17 @@ bool readScaled(const char* text, const char* unit, double lowest, double highes
     return true;
 }
 
+// One of the named states, in any case.
+bool readStep(const Steps& steps, const char* text, float& value) {
+    for (int i = 0; i < steps.count; ++i) {
+        if (equalsIgnoringCase(text, steps.texts[i])) {
+            value = static_cast<float>(i) / static_cast<float>(steps.count - 1);
+            return true;
+        }
+    }
+    return false;
+}
+
 // --- Showing values.
 
 void appendTwoDigits(char* text, long value) {
@@ -192,6 +233,13 @@ void TapeMotor::getParameterDisplay(VstInt32 index, char* text) {
         case Display::kPercent:
             int2string(static_cast<VstInt32>(std::lround(kPercent * value)), text, kParameterTextChars);
             return;
+        case Display::kGrid:
+        case Display::kMode:
+        case Display::kBrake: {
+            const Steps steps = stepsOf(kParameters[index].display);
+            copyText(text, steps.texts[stepIndex(steps.count, value)], kParameterTextChars);
+            return;
+        }
         case Display::kLength: break;
     }
     if (parameters[kSync].load(std::memory_order_relaxed) >= kSwitchOnValue) {
@@ -214,8 +262,9 @@ void TapeMotor::getParameterDisplay(VstInt32 index, char* text) {
 }
 
 // Accepts what the display shows: "On"/"Off", lengths in time or note values
-// (in either Sync mode), Curve -100 to 100, Mix 0 to 100 with or without
-// "%". A null text asks whether the parameter takes text at all.
+// (in either Sync mode), Curve -100 to 100, Mix and Tone 0 to 100 with or
+// without "%", and the named states of Quantize, Mode and Brake. A null
+// text asks whether the parameter takes text at all.
 bool TapeMotor::string2parameter(VstInt32 index, char* text) {
     if (!isParameter(index)) return false;
     if (text == nullptr) return true;
@@ -228,18 +277,29 @@ bool TapeMotor::string2parameter(VstInt32 index, char* text) {
         case Display::kLength: read = readLength(cleaned, value); break;
         case Display::kCurve: read = readScaled(cleaned, "", -kCurveDisplayRange, kCurveDisplayRange, value); break;
         case Display::kPercent: read = readScaled(cleaned, "%", 0.0, kPercent, value); break;
+        case Display::kGrid:
+        case Display::kMode:
+        case Display::kBrake: read = readStep(stepsOf(kParameters[index].display), cleaned, value); break;
     }
     if (read) setParameter(index, value);
     return read;
 }
 
-// Trigger and Sync are switches, so hosts step their automation.
+// Trigger and Sync are switches, so hosts step their automation; Quantize,
+// Mode and Brake step through their named states.
 bool TapeMotor::getParameterProperties(VstInt32 index, VstParameterProperties* properties) {
     if (!isParameter(index) || properties == nullptr) return false;
     std::memset(properties, 0, sizeof(*properties));
     copyText(properties->label, kParameters[index].name, kVstMaxLabelLen - 1);
     copyText(properties->shortLabel, kParameters[index].name, kVstMaxShortLabelLen - 1);
     if (kParameters[index].display == Display::kSwitch) properties->flags = kVstParameterIsSwitch;
+    if (const Steps steps = stepsOf(kParameters[index].display); steps.count > 0) {
+        properties->flags = kVstParameterUsesIntegerMinMax | kVstParameterUsesIntStep;
+        properties->minInteger = 0;
+        properties->maxInteger = steps.count - 1;
+        properties->stepInteger = 1;
+        properties->largeStepInteger = 1;
+    }
     return true;
 }
 
@@ -252,6 +312,10 @@ void TapeMotor::setProgram(VstInt32 program) {
     setParameter(kSync, p.synced ? 1.0f : 0.0f);
     setParameter(kCurve, static_cast<float>((p.curve + kCurveDisplayRange) / (2.0 * kCurveDisplayRange)));
     setParameter(kMix, static_cast<float>(p.mixPercent / kPercent));
+    setParameter(kQuantize, tapemotor::valueForGrid(p.grid));
+    setParameter(kMode, p.latch ? 1.0f : 0.0f);
+    setParameter(kBrake, p.spinback ? 1.0f : 0.0f);
+    setParameter(kTone, static_cast<float>(p.tonePercent / kPercent));
 }
 
 void TapeMotor::getProgramName(char* name) { copyText(name, kPrograms[curProgram].name, kProgramNameChars); }

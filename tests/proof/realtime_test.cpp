@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 
 #include "HeapLockCounter.h"
@@ -251,6 +252,55 @@ TEST_F(Realtime, TapeMotorAllocatesAndLocksNothingAfterSizingItsTape) {
     const Counts closing = measure([&] { effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f); });
     EXPECT_EQ(closing.allocations(), 0);
     EXPECT_EQ(closing.frees + closing.deletes, 2) << "the tape and the effect object";
+}
+
+// Quantize on the host's beat, Latch, Spinback and Tone touch no heap and
+// no lock either, also after the host set a rate that grows the tape while
+// the plug-in runs: the call that sets it makes the grown tape, the blocks
+// after it only take it over.
+TEST_F(Realtime, TapeMotorOnTheBeatSpunBackAndDarkAfterALateRateTouchesNoHeap) {
+    constexpr VstInt32 kQuantize = 6, kMode = 7, kBrake = 8, kTone = 9;
+    constexpr double kTempoBpm = 120.0, kRateHz = 192000.0;
+    host::PluginLibrary tapeMotor{TAPEMOTOR_PLUGIN_PATH};
+    motor::hostTime = VstTimeInfo{};
+    motor::hostTime.tempo = kTempoBpm;
+    motor::hostTime.timeSigNumerator = motor::hostTime.timeSigDenominator = 4;
+    motor::hostTime.flags = kVstTransportPlaying | kVstTempoValid | kVstPpqPosValid | kVstBarsValid | kVstTimeSigValid;
+    AEffect* effect = tapeMotor.entry()(motor::timedHost);
+    ASSERT_NE(effect, nullptr);
+    effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 8000.0f);
+    effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
+    for (VstInt32 index : {kMode, kBrake, kTone}) effect->setParameter(effect, index, 1.0f);
+    effect->setParameter(effect, kQuantize, 0.6f);  // 1/4
+    effect->setParameter(effect, motor::kStop, 0.0f);
+    effect->setParameter(effect, motor::kStart, 0.0f);
+
+    static float in[2][kBlockFrames], out[2][kBlockFrames];
+    for (VstInt32 i = 0; i < kBlockFrames; ++i) in[0][i] = in[1][i] = static_cast<float>(i % 64) / 64.0f - 0.5f;
+    float* inputs[2] = {in[0], in[1]};
+    float* outputs[2] = {out[0], out[1]};
+    const auto blocks = [&](int count) {
+        for (int block = 0; block < count; ++block) {
+            effect->processReplacing(effect, inputs, outputs, kBlockFrames);
+            motor::hostTime.ppqPos += kBlockFrames * kTempoBpm / 60.0 / kRateHz;
+            motor::hostTime.barStartPos = 4.0 * std::floor(motor::hostTime.ppqPos / 4.0);
+        }
+    };
+    blocks(1);
+    const Counts growing = measure([&] { effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 192000.0f); });
+    EXPECT_GT(growing.allocations(), 0) << "the grown tape is made by the host's call";
+    VstMidiEvent noteOn{kVstMidiType, sizeof(VstMidiEvent), 100, 0, 0, 0, {char(0x90), 60, 100, 0}, 0, 0, 0, 0};
+    VstEvents events{1, 0, {reinterpret_cast<VstEvent*>(&noteOn), nullptr}};
+    expectNothing(measure([&] {
+                      blocks(2);  // the grown tape taken over
+                      effect->dispatcher(effect, effProcessEvents, 0, 0, &events, 0.0f);
+                      blocks(400);  // to the beat, a spinback, standstill
+                      effect->dispatcher(effect, effProcessEvents, 0, 0, &events, 0.0f);
+                      blocks(400);  // to the beat, a start
+                  }),
+                  "processing");
+    effect->dispatcher(effect, effMainsChanged, 0, 0, nullptr, 0.0f);
+    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
 }
 
 }  // namespace

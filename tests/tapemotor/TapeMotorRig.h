@@ -19,7 +19,9 @@
 
 namespace tapemotor_test {
 
-enum Parameter : VstInt32 { kTrigger, kStop, kStart, kSync, kCurve, kMix, kNumParameters };
+enum Parameter : VstInt32 {
+    kTrigger, kStop, kStart, kSync, kCurve, kMix, kQuantize, kMode, kBrake, kTone, kNumParameters
+};
 
 constexpr std::uint8_t kNoteOn = 0x90;
 constexpr std::uint8_t kNoteOff = 0x80;

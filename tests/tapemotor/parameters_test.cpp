@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "TapeMotorRig.h"
 
@@ -191,6 +193,102 @@ TEST_F(TapeMotorHost, TailIsStopPlusStart) {
     ASSERT_TRUE(fromText(kStop, "1 bar"));
     ASSERT_TRUE(fromText(kStart, "1/4"));
     EXPECT_NEAR(static_cast<double>(effect.dispatch(effGetTailSize)), (2.0 + 0.5) * 48000.0, 1.0) << "at 120 BPM";
+}
+
+// --- Quantize, Mode, Brake and Tone: names, labels, defaults, every state's
+// text and its reading back, and the stepped properties hosts draw them by.
+struct SteppedRow {
+    VstInt32 index;
+    const char* name;
+    const char* label;
+    std::vector<const char*> states;  // shown at host values i / (n - 1)
+};
+const SteppedRow kStepped[] = {
+    {kQuantize, "Quantize", "", {"Off", "1/16", "1/8", "1/4", "1/2", "1 bar"}},
+    {kMode, "Mode", "", {"Hold", "Latch"}},
+    {kBrake, "Brake", "", {"Tape", "Spinback"}},
+};
+
+TEST_F(TapeMotorHost, SteppedParametersShowAndReadTheirStates) {
+    for (const SteppedRow& row : kStepped) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(effect.parameterName(row.index), row.name);
+        EXPECT_EQ(effect.parameterLabel(row.index), row.label);
+        EXPECT_EQ(effect.getParameter(row.index), 0.0f) << "default";
+        EXPECT_EQ(display(row.index), row.states[0]);
+        const auto last = static_cast<float>(row.states.size() - 1);
+        for (std::size_t i = 0; i < row.states.size(); ++i) {
+            effect.setParameter(row.index, static_cast<float>(i) / last);
+            EXPECT_EQ(display(row.index), row.states[i]);
+            effect.setParameter(row.index, i == 0 ? 1.0f : 0.0f);
+            EXPECT_TRUE(fromText(row.index, row.states[i]));
+            EXPECT_EQ(display(row.index), row.states[i]);
+        }
+        VstParameterProperties properties;
+        ASSERT_EQ(effect.dispatch(effGetParameterProperties, row.index, 0, &properties), 1);
+        EXPECT_NE(properties.flags & kVstParameterUsesIntegerMinMax, 0);
+        EXPECT_NE(properties.flags & kVstParameterUsesIntStep, 0);
+        EXPECT_EQ(properties.minInteger, 0);
+        EXPECT_EQ(properties.maxInteger, static_cast<VstInt32>(row.states.size()) - 1);
+        EXPECT_EQ(properties.stepInteger, 1);
+        EXPECT_EQ(properties.largeStepInteger, 1);
+    }
+    // Halfway between two states shows the nearer; other spellings and
+    // other parameters' texts are refused.
+    effect.setParameter(kQuantize, 0.31f);
+    EXPECT_EQ(display(kQuantize), "1/8");
+    EXPECT_TRUE(fromText(kMode, " latch "));
+    EXPECT_EQ(display(kMode), "Latch");
+    for (const auto& [index, text] : std::vector<std::pair<VstInt32, const char*>>{
+             {kQuantize, "1/32"}, {kQuantize, "2 bars"}, {kMode, "On"}, {kBrake, "Stop"}, {kTone, "101"}}) {
+        const float before = effect.getParameter(index);
+        EXPECT_FALSE(fromText(index, text)) << text;
+        EXPECT_EQ(effect.getParameter(index), before);
+    }
+}
+
+TEST_F(TapeMotorHost, ToneIsAPercentage) {
+    EXPECT_EQ(effect.parameterName(kTone), "Tone");
+    EXPECT_EQ(effect.parameterLabel(kTone), "%");
+    EXPECT_EQ(display(kTone), "0");
+    ASSERT_TRUE(fromText(kTone, "40 %"));
+    EXPECT_NEAR(effect.getParameter(kTone), 0.4f, 1e-6);
+    EXPECT_EQ(display(kTone), "40");
+}
+
+// The programs players ask for, and the new parameters each sets.
+struct ProgramRow {
+    const char* name;
+    const char* quantize;
+    const char* mode;
+    const char* brake;
+    const char* tone;
+};
+const ProgramRow kNewPrograms[] = {
+    {"On the beat", "1/4", "Hold", "Tape", "0"},
+    {"Backspin", "Off", "Hold", "Spinback", "0"},
+    {"Dark stop", "Off", "Hold", "Tape", "100"},
+    {"Classic 1 s", "Off", "Hold", "Tape", "0"},
+};
+
+TEST_F(TapeMotorHost, ProgramsOnTheBeatBackspinAndDarkStop) {
+    const VstInt32 programs = effect.record()->numPrograms;
+    for (const ProgramRow& row : kNewPrograms) {
+        SCOPED_TRACE(row.name);
+        VstInt32 found = -1;
+        for (VstInt32 p = 0; p < programs; ++p) {
+            char name[64] = {};
+            effect.dispatch(effGetProgramNameIndexed, p, 0, name);
+            if (std::string(name) == row.name) found = p;
+        }
+        ASSERT_GE(found, 0);
+        for (VstInt32 index : {kQuantize, kMode, kBrake, kTone}) effect.setParameter(index, 0.6f);
+        effect.dispatch(effSetProgram, 0, found);
+        EXPECT_EQ(display(kQuantize), row.quantize);
+        EXPECT_EQ(display(kMode), row.mode);
+        EXPECT_EQ(display(kBrake), row.brake);
+        EXPECT_EQ(display(kTone), row.tone);
+    }
 }
 
 }  // namespace

@@ -96,6 +96,25 @@ TEST(Artefacts, NoImagesAboveTheToneWhileTheTapeSlows) {
     EXPECT_LT(worstComponentAboveDb(out[0], kTriggerFrame, fastEnough, 1100.0), -70.0);
 }
 
+// A 4 s spinback of a 1 kHz sine: while the tape runs backwards faster than
+// 0.3 of normal speed (from 2 % to 80 % of the reverse run, which takes the
+// last 26 % of the stop at Curve 0), the tone is at most 2.5 kHz, and
+// nothing above 2.75 kHz comes within 70 dB of it.
+TEST(Artefacts, NoImagesWhileTheTapeSpinsBack) {
+    constexpr std::int64_t kTriggerFrame = 4800;
+    constexpr double kStopFrames = 4.0 * kRateHz;
+    constexpr double kTurn = 0.7377;  // 2.5 * 9/16 * 2 / (1 + 2.5 * 9/16 * 2)
+    const auto first = static_cast<std::size_t>(kTriggerFrame + (kTurn + 0.02 * (1.0 - kTurn)) * kStopFrames);
+    const auto end = static_cast<std::size_t>(kTriggerFrame + (kTurn + 0.8 * (1.0 - kTurn)) * kStopFrames);
+    Rig rig(kRateHz, 512);
+    rig.set(kStop, "4 s");
+    rig.set(kCurve, "0");
+    rig.set(kBrake, "Spinback");
+    const host::Signal in = sine(kToneHz, kRateHz, end + kWindowFrames);
+    const host::Signal out = rig.play(in, 512, {{{kTriggerFrame, kTrigger, 1.0f}}, {}});
+    EXPECT_LT(worstComponentAboveDb(out[0], first, end, 2750.0), -70.0);
+}
+
 // --- Clicks: the output's largest frame-to-frame step against the input's.
 
 float largestStep(const std::vector<float>& x, std::size_t first, std::size_t end) {

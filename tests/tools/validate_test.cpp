@@ -293,7 +293,8 @@ TEST(Validator, MessagesShowTheDifferenceTheyReport) {
 }
 
 TEST(Validator, OurPluginsPassAtStrictness10) {
-    for (const std::string& plugin : {std::string(TAPESTOP_PLUGIN_PATH), std::string(TAPESTOP_BUILD_DIR) + "/stereogain.so"}) {
+    for (const std::string& plugin : {std::string(TAPESTOP_PLUGIN_PATH), std::string(TAPESTOP_BUILD_DIR) + "/stereogain.so",
+                                      std::string(TAPESTOP_BUILD_DIR) + "/tapemotor.so"}) {
         const Validation validation = validate(plugin, 10);
         EXPECT_EQ(validation.exitCode, 0) << validation.report;
         EXPECT_TRUE(validation.passed) << plugin;

@@ -3,9 +3,15 @@
 spectrogram, where the pitch falls to standstill after the trigger and comes
 back at the release.
 
-Usage: plot_demo.py [--title TITLE] INPUT.wav OUTPUT.wav PICTURE.png STOP_SECONDS RELEASE_SECONDS
+Usage: plot_demo.py [--title TITLE] [--mark SECONDS=TEXT ...] [--beats BPM] [--top-hz HZ]
+                    INPUT.wav OUTPUT.wav PICTURE.png
+                    [STOP_SECONDS RELEASE_SECONDS]
 
 --title names what was rendered (default: the tape stop with default Speed and Mix).
+STOP_SECONDS and RELEASE_SECONDS are marked "Trigger on" and "Trigger off";
+each --mark adds a moment of its own, e.g. --mark "1.0=spinback". --beats
+draws a faint line on every beat at that tempo. --top-hz is the spectrogram's
+highest frequency (default 3000).
 """
 import argparse
 import struct
@@ -63,8 +69,8 @@ def level_db(samples, rate):
     return times, 20 * np.log10(np.maximum(peaks, 10 ** (FLOOR_DB / 20)))
 
 
-def mark_events(axis, stop_seconds, release_seconds):
-    for seconds, text in ((stop_seconds, "Trigger on"), (release_seconds, "Trigger off")):
+def mark_events(axis, marks):
+    for seconds, text in marks:
         axis.axvline(seconds, color="tab:red", linestyle="--", linewidth=1)
         axis.annotate(text, (seconds, 1.0), xycoords=("data", "axes fraction"), xytext=(3, -12),
                       textcoords="offset points", color="tab:red", fontsize=8)
@@ -73,17 +79,34 @@ def mark_events(axis, stop_seconds, release_seconds):
 def arguments():
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("--title", default=DEFAULT_TITLE)
+    parser.add_argument("--mark", action="append", default=[], type=mark, help="SECONDS=TEXT")
+    parser.add_argument("--beats", type=float, help="BPM")
+    parser.add_argument("--top-hz", type=float, default=SPECTROGRAM_TOP_HZ)
     for name in ("input_path", "output_path", "picture_path"):
         parser.add_argument(name)
-    parser.add_argument("stop_seconds", type=float)
-    parser.add_argument("release_seconds", type=float)
-    return parser.parse_args()
+    parser.add_argument("stop_seconds", type=float, nargs="?")
+    parser.add_argument("release_seconds", type=float, nargs="?")
+    args = parser.parse_args()
+    if (args.stop_seconds is None) != (args.release_seconds is None):
+        parser.error("give both STOP_SECONDS and RELEASE_SECONDS, or neither")
+    return args
+
+
+def mark(text):
+    """A --mark value: SECONDS=TEXT."""
+    seconds, separator, label = text.partition("=")
+    try:
+        return float(seconds), label if separator else ""
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r}: expected SECONDS=TEXT")
 
 
 def main():
     args = arguments()
     input_path, output_path, picture_path = args.input_path, args.output_path, args.picture_path
-    stop_seconds, release_seconds = args.stop_seconds, args.release_seconds
+    marks = list(args.mark)
+    if args.stop_seconds is not None:
+        marks += [(args.stop_seconds, "Trigger on"), (args.release_seconds, "Trigger off")]
     dry, rate = read_wav(input_path)
     wet, _ = read_wav(output_path)
 
@@ -108,11 +131,14 @@ def main():
     with np.errstate(divide="ignore"):
         spectrum.specgram(mono, NFFT=SPECTROGRAM_FFT_FRAMES, Fs=rate, noverlap=SPECTROGRAM_FFT_FRAMES * 7 // 8,
                           cmap="magma", vmin=-120, vmax=-20)
-    spectrum.set_ylim(0, SPECTROGRAM_TOP_HZ)
+    spectrum.set_ylim(0, args.top_hz)
     spectrum.set_ylabel("output frequency (Hz)")
     spectrum.set_xlabel("time (s)")
     for axis in (waves, levels, spectrum):
-        mark_events(axis, stop_seconds, release_seconds)
+        if args.beats:
+            for beat in np.arange(0.0, len(dry) / rate, 60.0 / args.beats):
+                axis.axvline(beat, color="0.6", linestyle=":", linewidth=0.8)
+        mark_events(axis, marks)
     figure.tight_layout()
     figure.savefig(picture_path, dpi=100)
 
