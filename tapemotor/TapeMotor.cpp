@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "TapeMotorEditor.h"
 #include "TapeMotorMappings.h"
 
 namespace {
@@ -74,6 +75,7 @@ TapeMotor::TapeMotor(audioMasterCallback audioMaster)
     : AudioEffectX(audioMaster, kNumPrograms, kNumParameters),
       lastTempoBpm(static_cast<float>(kDefaultTempoBpm)),
       droppedEvents(0),
+      publishedSpeed(1.0f),
       tape{},
       tapeRateHz(0.0),
       crossfadeStep(1.0f),
@@ -91,6 +93,7 @@ TapeMotor::TapeMotor(audioMasterCallback audioMaster)
     setProgram(0);
     sizeTape(usableRateHz(getSampleRate()));
     rewindTape();
+    setEditor(createTapeMotorEditor(*this));  // last: the editor takes the settings above as defaults
 }
 
 // --- Parameters, any thread.
@@ -227,6 +230,7 @@ void TapeMotor::processReplacing(float** inputs, float** outputs, VstInt32 sampl
     if (tape.motion == Motion::kCaughtUp && pendingEventCount == 0 && heldNoteCount == 0 &&
         parameters[kTrigger].load(kRelaxed) < kSwitchOnValue) {
         passThrough(tape, inputs, outputs, 0, sampleFrames);
+        publishedSpeed.store(tape.speed, kRelaxed);
         return;
     }
     const Controls controls = readControls();
@@ -242,6 +246,7 @@ void TapeMotor::processReplacing(float** inputs, float** outputs, VstInt32 sampl
     pendingEventCount = 0;
     runTape(local, controls, inputs, outputs, frame, sampleFrames);
     tape = local;
+    publishedSpeed.store(tape.speed, kRelaxed);
 }
 
 // A length changed during a ramp keeps the fraction passed, so the speed

@@ -58,6 +58,10 @@ public:
     VstInt32 canDo(char* text) override;
     VstInt32 getPlugCategory() override { return kPlugCategEffect; }
 
+    // Any thread: the tape's speed at the end of the last block (0
+    // standstill, 1 normal), published for the editor window.
+    float tapeSpeed() const { return publishedSpeed.load(std::memory_order_relaxed); }
+
 private:
     struct StereoFrame {
         float left;
@@ -113,6 +117,7 @@ private:
     std::atomic<float> parameters[kNumParameters];
     std::atomic<float> lastTempoBpm;  // the tempo the last synced block read
     std::atomic<std::int32_t> droppedEvents;
+    std::atomic<float> publishedSpeed;  // written once per block by the audio thread
 
     // The processing's own state.
     Tape tape;

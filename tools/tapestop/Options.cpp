@@ -16,6 +16,8 @@ namespace {
 
 constexpr int kMaxBlockFrames = 1 << 20;
 
+}  // namespace
+
 // A whole-text decimal number, or nothing: digits with an optional sign,
 // point and exponent. strtod alone would also take "0x100", "inf" and "nan".
 std::optional<double> parseNumber(const std::string& text) {
@@ -29,6 +31,8 @@ std::optional<double> parseNumber(const std::string& text) {
     if (errno != 0 || *end != '\0' || !std::isfinite(value)) return std::nullopt;
     return value;
 }
+
+namespace {
 
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -73,8 +77,6 @@ SplitOption splitOption(const std::string& argument) {
     return {argument.substr(0, equals), argument.substr(equals + 1)};
 }
 
-using OptionHandler = std::function<void(const std::function<std::string()>& value)>;
-
 // Runs the handler of every option and collects the positional arguments.
 std::vector<std::string> parseArguments(ArgumentCursor& cursor, const std::map<std::string, OptionHandler>& handlers,
                                         bool& helpAsked) {
@@ -107,6 +109,8 @@ std::vector<std::string> parseArguments(ArgumentCursor& cursor, const std::map<s
     return positional;
 }
 
+}  // namespace
+
 void expectPositional(const std::vector<std::string>& positional, std::size_t count, const std::string& what) {
     if (positional.size() < count) throw UsageError("missing " + what);
     if (positional.size() > count) throw UsageError("unexpected argument '" + positional[count] + "'");
@@ -117,6 +121,8 @@ void expectPositional(const std::vector<std::string>& positional, std::size_t co
 std::string pluginPathArgument(const std::string& text) {
     return text.find('/') == std::string::npos ? "./" + text : text;
 }
+
+namespace {
 
 TimedEvent triggerAt(const std::string& option, const std::string& time, bool on) {
     return TimedEvent{parseTime(time), ParameterAssignment{"Trigger", on ? 1.0f : 0.0f, on ? "1" : "0"},
@@ -232,6 +238,12 @@ Command parseDemo(ArgumentCursor& cursor) {
 
 }  // namespace
 
+std::vector<std::string> parseCommandArguments(int argc, const char* const* argv, int first,
+                                               const std::map<std::string, OptionHandler>& handlers, bool& helpAsked) {
+    ArgumentCursor cursor(argc, argv, first);
+    return parseArguments(cursor, handlers, helpAsked);
+}
+
 TimeSpec parseTime(const std::string& text) {
     TimeSpec time{0.0, TimeSpec::Unit::kFrames, text};
     std::string number = text;
@@ -285,6 +297,7 @@ std::string usageText() {
   tapestop info [--plugin PATH] [--json]
   tapestop demo OUTPUT
   tapestop validate PLUGIN.so [--strictness 1-10] [--json] [--only NAME,...] [--seed S]
+  tapestop show PLUGIN.so [--set NAME=VALUE]... [--seconds S] [--screenshot FILE.png]
   tapestop --help | --version
 
 render: runs INPUT through a VST 2.4 plug-in (the Tarvo TapeStop built with
@@ -314,6 +327,12 @@ parameters with their properties (--json: as JSON).
 validate: checks any VST 2.4 plug-in as a strict host would, each check in a
 child process of its own; exit status 1 when a check fails (default
 strictness 5; 10 runs every check; --time-limit SECONDS per check, default 60).
+
+show: opens the plug-in's editor in a window of its own, as a host does, and
+plays the effect on a test signal meanwhile (processed and discarded). Prints
+every edit the editor reports to the host. Runs until the window is closed,
+or for --seconds S; --screenshot writes the window's picture after S seconds
+(default 1) and exits. A plug-in without an editor is refused (exit status 1).
 
 demo: writes a few seconds of synthesized stereo tones and hits to OUTPUT,
 a signal in which a tape stop is easy to hear.

@@ -3,6 +3,8 @@
 // (parameter names, times in seconds) are resolved later, by the render.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -83,6 +85,20 @@ using Command = std::variant<HelpRequest, VersionRequest, RenderOptions, InfoOpt
 
 // Throws UsageError naming the offending argument.
 Command parseCommandLine(int argc, const char* const* argv);
+
+// One command's arguments from argv[first] on: each option's handler takes
+// its value through the function it is given; --help and -h set helpAsked.
+// Answers the positional arguments in order; throws UsageError for an
+// unknown option or a missing value.
+using OptionHandler = std::function<void(const std::function<std::string()>& value)>;
+std::vector<std::string> parseCommandArguments(int argc, const char* const* argv, int first,
+                                               const std::map<std::string, OptionHandler>& handlers, bool& helpAsked);
+// Throws UsageError unless there are exactly `count` positional arguments.
+void expectPositional(const std::vector<std::string>& positional, std::size_t count, const std::string& what);
+// A plug-in argument as a path: a bare name is a file in the current folder.
+std::string pluginPathArgument(const std::string& text);
+// A whole-text decimal number, or nothing.
+std::optional<double> parseNumber(const std::string& text);
 
 // Parsers for single values, also used where the value comes from elsewhere.
 TimeSpec parseTime(const std::string& text);

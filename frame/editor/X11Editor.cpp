@@ -1,0 +1,296 @@
+#include "X11Editor.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xresource.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <cairo/cairo-xlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr double kPointsPerInch = 96.0;  // Xft.dpi at 100 %
+constexpr double kLargestScale = 4.0;
+constexpr unsigned long kDoubleClickMilliseconds = 400;
+constexpr double kDoubleClickPixels = 5.0;
+constexpr unsigned char kVirtualKeySpace = 7;  // VstKeyCode::virt of the space bar
+constexpr unsigned int kWheelUpButton = 4;
+constexpr unsigned int kWheelDownButton = 5;
+constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
+                            KeyReleaseMask | StructureNotifyMask;
+
+Display* displayOf(void* display) { return static_cast<Display*>(display); }
+
+// The scale a number of pixels per point asks for: below 1 counts as 1.
+double usableScale(double scale) {
+    if (!std::isfinite(scale) || scale < 1.0) return 1.0;
+    return std::min(scale, kLargestScale);
+}
+
+// Xft.dpi from the X resources the desktop set, or 0.
+double resourceDotsPerInch(Display* display) {
+    const char* resources = XResourceManagerString(display);
+    if (resources == nullptr) return 0.0;
+    const char* found = std::strstr(resources, "Xft.dpi:");
+    return found != nullptr ? std::atof(found + std::strlen("Xft.dpi:")) : 0.0;
+}
+
+// X errors on the display being torn down are expected (the host may have
+// destroyed our window with its parent already); every other display's
+// errors go to the handler that was there before.
+Display* gQuietDisplay = nullptr;
+XErrorHandler gPreviousHandler = nullptr;
+int quietErrorHandler(Display* display, XErrorEvent* error) {
+    if (display == gQuietDisplay || gPreviousHandler == nullptr) return 0;
+    return gPreviousHandler(display, error);
+}
+
+}  // namespace
+
+// The editors with an open window, for the `_XEventProc` entry, which gets
+// only the event. UI thread only.
+struct X11EditorEvents {
+    static std::vector<X11Editor*>& openEditors() {
+        static std::vector<X11Editor*> editors;
+        return editors;
+    }
+    static void eventProc(XEvent* event) {
+        for (X11Editor* editor : openEditors())
+            if (editor->window_ == event->xany.window) {
+                editor->handleEvent(event);
+                if (editor->dirty_) editor->paint();
+                return;
+            }
+    }
+};
+
+X11Editor::X11Editor(AudioEffectX& effect, int widthPoints, int heightPoints)
+    : effect(effect), widthPoints_(widthPoints), heightPoints_(heightPoints) {}
+
+X11Editor::~X11Editor() { close(); }
+
+double X11Editor::scale() {
+    if (scale_ > 0.0) return scale_;
+    if (const char* gdkScale = std::getenv("GDK_SCALE"); gdkScale != nullptr && *gdkScale != '\0') {
+        scale_ = usableScale(std::atof(gdkScale));
+        return scale_;
+    }
+    Display* display = display_ != nullptr ? displayOf(display_) : XOpenDisplay(nullptr);
+    scale_ = display != nullptr ? usableScale(resourceDotsPerInch(display) / kPointsPerInch) : 1.0;
+    if (display != nullptr && display_ == nullptr) XCloseDisplay(display);
+    return scale_;
+}
+
+bool X11Editor::getRect(ERect** rect) {
+    if (rect == nullptr) return false;
+    const double pixelsPerPoint = scale();
+    rect_.top = 0;
+    rect_.left = 0;
+    rect_.bottom = static_cast<std::int16_t>(std::lround(heightPoints_ * pixelsPerPoint));
+    rect_.right = static_cast<std::int16_t>(std::lround(widthPoints_ * pixelsPerPoint));
+    *rect = &rect_;
+    return true;
+}
+
+bool X11Editor::open(void* parentWindow) {
+    close();
+    if (parentWindow == nullptr) return false;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return false;
+    ERect* rect = nullptr;
+    getRect(&rect);
+    const int screen = DefaultScreen(display);
+    // The screen's own visual with its colormap, so the window can be made
+    // inside a parent of any depth.
+    XSetWindowAttributes attributes{};
+    attributes.background_pixmap = None;  // we paint every pixel; no clearing flashes
+    attributes.border_pixel = BlackPixel(display, screen);
+    attributes.colormap = DefaultColormap(display, screen);
+    attributes.event_mask = kEventMask;
+    const auto parent = static_cast<Window>(reinterpret_cast<std::uintptr_t>(parentWindow));
+    const Window window =
+        XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(rect->right), static_cast<unsigned>(rect->bottom), 0,
+                      DefaultDepth(display, screen), InputOutput, DefaultVisual(display, screen),
+                      CWBackPixmap | CWBorderPixel | CWColormap | CWEventMask, &attributes);
+    // Hosts that deliver events themselves call the function this property
+    // holds: its address as two 32-bit items, low half first.
+    const auto address = reinterpret_cast<std::uintptr_t>(&X11EditorEvents::eventProc);
+    const long halves[2] = {static_cast<long>(address & 0xFFFFFFFFu), static_cast<long>(address >> 32)};
+    const Atom eventProcAtom = XInternAtom(display, "_XEventProc", False);
+    XChangeProperty(display, window, eventProcAtom, eventProcAtom, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(halves), 2);
+    XMapWindow(display, window);
+    display_ = display;
+    window_ = window;
+    surface_ = cairo_xlib_surface_create(display, window, DefaultVisual(display, screen), rect->right, rect->bottom);
+    drawnValues_.assign(static_cast<std::size_t>(effect.getAeffect()->numParams),
+                        std::numeric_limits<float>::quiet_NaN());
+    X11EditorEvents::openEditors().push_back(this);
+    lastPressTime_ = 0;
+    spaceHeld_ = false;
+    dirty_ = true;
+    XFlush(display);
+    return true;
+}
+
+void X11Editor::close() {
+    if (!isOpen()) return;
+    auto& editors = X11EditorEvents::openEditors();
+    editors.erase(std::remove(editors.begin(), editors.end(), this), editors.end());
+    cairo_surface_destroy(surface_);
+    surface_ = nullptr;
+    destroyWindow();
+    XCloseDisplay(displayOf(display_));
+    display_ = nullptr;
+    window_ = 0;
+}
+
+// The host may have destroyed the parent, and our window with it, before
+// closing the editor: then there is nothing to destroy, and any error the
+// attempt raises is ours alone.
+void X11Editor::destroyWindow() {
+    Display* display = displayOf(display_);
+    XSync(display, False);
+    bool destroyed = false;
+    XEvent event;
+    while (XCheckTypedWindowEvent(display, window_, DestroyNotify, &event)) destroyed = true;
+    if (destroyed) return;
+    gQuietDisplay = display;
+    gPreviousHandler = XSetErrorHandler(quietErrorHandler);
+    XDestroyWindow(display, window_);
+    XSync(display, True);
+    XSetErrorHandler(gPreviousHandler);
+    gQuietDisplay = nullptr;
+}
+
+void X11Editor::idle() {
+    if (!isOpen()) return;
+    Display* display = displayOf(display_);
+    while (isOpen() && XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        handleEvent(&event);
+    }
+    if (!isOpen()) return;
+    if (animate()) dirty_ = true;
+    if (parametersChanged()) dirty_ = true;
+    if (dirty_) paint();
+}
+
+bool X11Editor::parametersChanged() {
+    bool changed = false;
+    for (std::size_t index = 0; index < drawnValues_.size(); ++index) {
+        const float value = effect.getParameter(static_cast<VstInt32>(index));
+        if (value == drawnValues_[index]) continue;
+        drawnValues_[index] = value;
+        changed = true;
+    }
+    return changed;
+}
+
+void X11Editor::paint() {
+    dirty_ = false;
+    cairo_t* cairo = cairo_create(surface_);
+    // Drawn off screen in one piece, then shown at once: no half-drawn frames.
+    cairo_push_group(cairo);
+    cairo_scale(cairo, scale_, scale_);
+    draw(cairo);
+    cairo_pop_group_to_source(cairo);
+    cairo_paint(cairo);
+    cairo_destroy(cairo);
+    cairo_surface_flush(surface_);
+    XFlush(displayOf(display_));
+}
+
+void X11Editor::handleEvent(void* anyEvent) {
+    XEvent& event = *static_cast<XEvent*>(anyEvent);
+    Display* display = displayOf(display_);
+    const auto pointerAt = [&](int x, int y, unsigned int state) {
+        return Pointer{x / scale_, y / scale_, (state & (ShiftMask | ControlMask)) != 0};
+    };
+    switch (event.type) {
+        case Expose:
+            if (event.xexpose.count == 0) dirty_ = true;
+            break;
+        case ButtonPress: {
+            const XButtonEvent& button = event.xbutton;
+            const Pointer pointer = pointerAt(button.x, button.y, button.state);
+            if (button.button == kWheelUpButton || button.button == kWheelDownButton) {
+                wheel(pointer, button.button == kWheelUpButton ? 1 : -1);
+                break;
+            }
+            if (button.button != Button1) break;
+            // The window takes the keyboard when clicked, so space reaches it.
+            XSetInputFocus(display, window_, RevertToParent, button.time);
+            const bool near = std::abs(button.x - lastPressX_) < kDoubleClickPixels &&
+                              std::abs(button.y - lastPressY_) < kDoubleClickPixels;
+            const bool twice = lastPressTime_ != 0 && near && button.time - lastPressTime_ < kDoubleClickMilliseconds;
+            lastPressTime_ = twice ? 0 : button.time;  // a third click starts a new pair
+            lastPressX_ = button.x;
+            lastPressY_ = button.y;
+            pointerDown(pointer, twice ? 2 : 1);
+            break;
+        }
+        case ButtonRelease:
+            if (event.xbutton.button == Button1)
+                pointerUp(pointerAt(event.xbutton.x, event.xbutton.y, event.xbutton.state));
+            break;
+        case MotionNotify: {
+            // Only the latest position matters.
+            while (XCheckTypedWindowEvent(display, window_, MotionNotify, &event)) {
+            }
+            pointerMove(pointerAt(event.xmotion.x, event.xmotion.y, event.xmotion.state));
+            break;
+        }
+        case KeyPress:
+            if (XLookupKeysym(&event.xkey, 0) == XK_space && !spaceHeld_) {
+                spaceHeld_ = true;
+                keyDown(Key::kSpace);
+            }
+            break;
+        case KeyRelease: {
+            if (XLookupKeysym(&event.xkey, 0) != XK_space) break;
+            // Auto-repeat sends a release and a press with the same time: not a release.
+            if (XEventsQueued(display, QueuedAfterReading) > 0) {
+                XEvent next;
+                XPeekEvent(display, &next);
+                if (next.type == KeyPress && next.xkey.time == event.xkey.time &&
+                    next.xkey.keycode == event.xkey.keycode) {
+                    XNextEvent(display, &next);
+                    break;
+                }
+            }
+            spaceHeld_ = false;
+            keyUp(Key::kSpace);
+            break;
+        }
+        default: break;
+    }
+}
+
+bool X11Editor::onKeyDown(VstKeyCode& keyCode) {
+    if (keyCode.character != ' ' && keyCode.virt != kVirtualKeySpace) return false;
+    if (spaceHeld_) return true;  // a repeat
+    spaceHeld_ = true;
+    return keyDown(Key::kSpace);
+}
+
+bool X11Editor::onKeyUp(VstKeyCode& keyCode) {
+    if (keyCode.character != ' ' && keyCode.virt != kVirtualKeySpace) return false;
+    spaceHeld_ = false;
+    return keyUp(Key::kSpace);
+}
+
+void X11Editor::beginEdit(VstInt32 index) { effect.beginEdit(index); }
+
+void X11Editor::changeParameter(VstInt32 index, float value) {
+    effect.setParameterAutomated(index, std::clamp(value, 0.0f, 1.0f));
+}
+
+void X11Editor::endEdit(VstInt32 index) { effect.endEdit(index); }
