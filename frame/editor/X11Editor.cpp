@@ -64,7 +64,7 @@ struct X11EditorEvents {
         for (X11Editor* editor : openEditors())
             if (editor->window_ == event->xany.window) {
                 editor->handleEvent(event);
-                if (editor->dirty_) editor->paint();
+                if (editor->dirty_ && !editor->windowGone_) editor->paint();
                 return;
             }
     }
@@ -139,34 +139,29 @@ bool X11Editor::open(void* parentWindow) {
     return true;
 }
 
+// The host may have destroyed its window, and ours with it, before closing
+// the editor: then there is nothing to destroy, and the errors that freeing
+// the rest raises are ours alone, kept from the host's error handler.
 void X11Editor::close() {
     if (!isOpen()) return;
     auto& editors = X11EditorEvents::openEditors();
     editors.erase(std::remove(editors.begin(), editors.end(), this), editors.end());
-    cairo_surface_destroy(surface_);
-    surface_ = nullptr;
-    destroyWindow();
-    XCloseDisplay(displayOf(display_));
-    display_ = nullptr;
-    window_ = 0;
-}
-
-// The host may have destroyed the parent, and our window with it, before
-// closing the editor: then there is nothing to destroy, and any error the
-// attempt raises is ours alone.
-void X11Editor::destroyWindow() {
     Display* display = displayOf(display_);
-    XSync(display, False);
-    bool destroyed = false;
-    XEvent event;
-    while (XCheckTypedWindowEvent(display, window_, DestroyNotify, &event)) destroyed = true;
-    if (destroyed) return;
     gQuietDisplay = display;
     gPreviousHandler = XSetErrorHandler(quietErrorHandler);
-    XDestroyWindow(display, window_);
+    XSync(display, False);
+    XEvent event;
+    while (XCheckTypedWindowEvent(display, window_, DestroyNotify, &event)) windowGone_ = true;
+    cairo_surface_destroy(surface_);
+    surface_ = nullptr;
+    if (!windowGone_) XDestroyWindow(display, window_);
     XSync(display, True);
+    XCloseDisplay(display);
     XSetErrorHandler(gPreviousHandler);
     gQuietDisplay = nullptr;
+    display_ = nullptr;
+    window_ = 0;
+    windowGone_ = false;
 }
 
 void X11Editor::idle() {
@@ -180,7 +175,7 @@ void X11Editor::idle() {
     if (!isOpen()) return;
     if (animate()) dirty_ = true;
     if (parametersChanged()) dirty_ = true;
-    if (dirty_) paint();
+    if (dirty_ && !windowGone_) paint();
 }
 
 bool X11Editor::parametersChanged() {
@@ -205,7 +200,9 @@ void X11Editor::paint() {
     cairo_paint(cairo);
     cairo_destroy(cairo);
     cairo_surface_flush(surface_);
-    XFlush(displayOf(display_));
+    // Drawn on the screen when idle returns: hosts and tests that read the
+    // screen next see this picture.
+    XSync(displayOf(display_), False);
 }
 
 void X11Editor::handleEvent(void* anyEvent) {
@@ -215,6 +212,9 @@ void X11Editor::handleEvent(void* anyEvent) {
         return Pointer{x / scale_, y / scale_, (state & (ShiftMask | ControlMask)) != 0};
     };
     switch (event.type) {
+        case DestroyNotify:
+            if (event.xdestroywindow.window == window_) windowGone_ = true;
+            break;
         case Expose:
             if (event.xexpose.count == 0) dirty_ = true;
             break;
@@ -242,9 +242,11 @@ void X11Editor::handleEvent(void* anyEvent) {
                 pointerUp(pointerAt(event.xbutton.x, event.xbutton.y, event.xbutton.state));
             break;
         case MotionNotify: {
-            // Only the latest position matters.
-            while (XCheckTypedWindowEvent(display, window_, MotionNotify, &event)) {
-            }
+            // Only the latest of consecutive moves matters; a move after a
+            // press or release must stay after it.
+            XEvent next;
+            while (XEventsQueued(display, QueuedAlready) > 0 && (XPeekEvent(display, &next), next.type == MotionNotify))
+                XNextEvent(display, &event);
             pointerMove(pointerAt(event.xmotion.x, event.xmotion.y, event.xmotion.state));
             break;
         }

@@ -95,7 +95,6 @@ private:
     void handleEvent(void* event);
     bool parametersChanged();
     void paint();
-    void destroyWindow();
 
     int widthPoints_;
     int heightPoints_;
@@ -105,6 +104,7 @@ private:
     unsigned long window_ = 0;
     cairo_surface_t* surface_ = nullptr;
     bool dirty_ = false;
+    bool windowGone_ = false;  // destroyed with the host's window
     std::vector<float> drawnValues_;  // each parameter as last drawn
     unsigned long lastPressTime_ = 0;
     double lastPressX_ = -1.0, lastPressY_ = -1.0;
