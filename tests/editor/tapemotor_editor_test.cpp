@@ -65,6 +65,15 @@ protected:
     bool editsReached(std::size_t count) {
         return idleUntil(*effect, [&] { return edits(hostSide).size() >= count; });
     }
+    // Processes two seconds with Trigger on: the default stop takes one, so
+    // the tape stands still and the reels no longer move.
+    void stopTheTape(host::Effect& target) {
+        target.start(kSampleRateHz, kBlockFrames);
+        target.setParameter(0, 1.0f);
+        std::vector<float> in(kBlockFrames, 0.1f), out(kBlockFrames);
+        for (int block = 0; block < 2 * kSampleRateHz / kBlockFrames; ++block)
+            target.processStereo(in.data(), in.data(), out.data(), out.data(), kBlockFrames);
+    }
     void click(int x, int y) {
         window->moveTo(x, y);
         window->button(1, true);
@@ -117,8 +126,10 @@ TEST_F(TapeMotorEditor, ButtonIsLitWhileTheMotorIsOff) {
 }
 
 // The host's changes come from any thread; the window shows them within
-// two idle calls.
+// two idle calls, also when nothing on it moves.
 TEST_F(TapeMotorEditor, HostChangesAreRedrawnWithinTwoIdles) {
+    stopTheTape(*effect);
+    for (int i = 0; i < 3; ++i) effect->dispatch(effEditIdle);
     struct Case {
         const char* parameter;
         float value;
@@ -267,17 +278,11 @@ TEST_F(TapeMotorEditor, TheTapePictureFollowsTheSpeedFromTheAudioThread) {
     host::TransportHost transport(kSampleRateHz, kBlockFrames);
     transport.setRecording(false);
     host::Effect processed(library(), transport);
-    processed.start(kSampleRateHz, kBlockFrames);
     ASSERT_EQ(processed.dispatch(effEditOpen, 0, 0, window->parent()), 1);
     const Rect speedBar{260, 200, 360, 60};
     idleUntil(processed, [] { return true; }, 3);
     const auto running = window->picture(speedBar);
-    processed.setParameter(0, 1.0f);  // Trigger: the default stop takes one second
-    std::thread audio([&] {
-        std::vector<float> in(kBlockFrames, 0.1f), out(kBlockFrames);
-        for (int block = 0; block < 2 * kSampleRateHz / kBlockFrames; ++block)
-            processed.processStereo(in.data(), in.data(), out.data(), out.data(), kBlockFrames);
-    });
+    std::thread audio([&] { stopTheTape(processed); });
     for (int i = 0; i < 20; ++i) processed.dispatch(effEditIdle);  // the UI thread idles meanwhile
     audio.join();
     processed.dispatch(effEditIdle);
