@@ -62,21 +62,21 @@ protected:
     /// The keys an editor hears about, from its own window or from the host.
     enum class Key { kSpace };
 
-    /// Called at idle when the window needs drawing; UI thread; cairo is set up in points.
+    /// Called by idle (effEditIdle) when the window needs drawing; UI thread; cairo is set up in points.
     virtual void draw(cairo_t* cairo) = 0;
-    /// Called for a press of the first button; UI thread; clicks counts 2 for a double-click.
+    /// Called by idle for a press of the first button; UI thread; clicks counts 2 for a double-click.
     virtual void pointerDown(const Pointer& pointer, int clicks) { (void)pointer, (void)clicks; }
-    /// Called when the pointer moves; UI thread.
+    /// Called by idle when the pointer moved; UI thread.
     virtual void pointerMove(const Pointer& pointer) { (void)pointer; }
-    /// Called for the release of the first button; UI thread.
+    /// Called by idle for the release of the first button; UI thread.
     virtual void pointerUp(const Pointer& pointer) { (void)pointer; }
-    /// Called for the mouse wheel; UI thread; notches is +1 up, -1 down.
+    /// Called by idle for the mouse wheel; UI thread; notches is +1 up, -1 down.
     virtual void wheel(const Pointer& pointer, int notches) { (void)pointer, (void)notches; }
-    /// Called for a key pressed (repeats filtered out); UI thread; true when used.
+    /// Called by idle or effEditKeyDown (59) for a key pressed (repeats filtered out); UI thread; true when used.
     virtual bool keyDown(Key key) { (void)key; return false; }
-    /// Called for a key released; UI thread; true when used.
+    /// Called by idle or effEditKeyUp (60) for a key released; UI thread; true when used.
     virtual bool keyUp(Key key) { (void)key; return false; }
-    /// Called at every idle while open; UI thread; true asks for a redraw (animation).
+    /// Called by every idle while open; UI thread; true asks for a redraw (animation).
     virtual bool animate() { return false; }
 
     /// Called by the derived editor; UI thread; draws at the next idle.
