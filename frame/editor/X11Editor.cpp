@@ -46,10 +46,29 @@ double resourceDotsPerInch(Display* display) {
 // errors go to the handler that was there before.
 Display* gQuietDisplay = nullptr;
 XErrorHandler gPreviousHandler = nullptr;
+int gQuietErrors = 0;
 int quietErrorHandler(Display* display, XErrorEvent* error) {
-    if (display == gQuietDisplay || gPreviousHandler == nullptr) return 0;
-    return gPreviousHandler(display, error);
+    if (display == gQuietDisplay) {
+        ++gQuietErrors;
+        return 0;
+    }
+    return gPreviousHandler != nullptr ? gPreviousHandler(display, error) : 0;
 }
+
+// While one lives, the display's errors are counted instead of reported.
+struct QuietErrors {
+    explicit QuietErrors(Display* display) {
+        gQuietDisplay = display;
+        gQuietErrors = 0;
+        gPreviousHandler = XSetErrorHandler(quietErrorHandler);
+    }
+    ~QuietErrors() {
+        XSetErrorHandler(gPreviousHandler);
+        gQuietDisplay = nullptr;
+    }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+};
 
 }  // namespace
 
@@ -114,10 +133,20 @@ bool X11Editor::open(void* parentWindow) {
     attributes.colormap = DefaultColormap(display, screen);
     attributes.event_mask = kEventMask;
     const auto parent = static_cast<Window>(reinterpret_cast<std::uintptr_t>(parentWindow));
-    const Window window =
-        XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(rect->right), static_cast<unsigned>(rect->bottom), 0,
-                      DefaultDepth(display, screen), InputOutput, DefaultVisual(display, screen),
-                      CWBackPixmap | CWBorderPixel | CWColormap | CWEventMask, &attributes);
+    // A parent that is no window is the host's mistake: no window, no error.
+    Window window = 0;
+    {
+        const QuietErrors quiet(display);
+        window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(rect->right),
+                               static_cast<unsigned>(rect->bottom), 0, DefaultDepth(display, screen), InputOutput,
+                               DefaultVisual(display, screen), CWBackPixmap | CWBorderPixel | CWColormap | CWEventMask,
+                               &attributes);
+        XSync(display, False);
+        if (gQuietErrors > 0) {
+            XCloseDisplay(display);
+            return false;
+        }
+    }
     // Hosts that deliver events themselves call the function this property
     // holds: its address as two 32-bit items, low half first.
     const auto address = reinterpret_cast<std::uintptr_t>(&X11EditorEvents::eventProc);
@@ -147,18 +176,17 @@ void X11Editor::close() {
     auto& editors = X11EditorEvents::openEditors();
     editors.erase(std::remove(editors.begin(), editors.end(), this), editors.end());
     Display* display = displayOf(display_);
-    gQuietDisplay = display;
-    gPreviousHandler = XSetErrorHandler(quietErrorHandler);
-    XSync(display, False);
-    XEvent event;
-    while (XCheckTypedWindowEvent(display, window_, DestroyNotify, &event)) windowGone_ = true;
-    cairo_surface_destroy(surface_);
+    {
+        const QuietErrors quiet(display);
+        XSync(display, False);
+        XEvent event;
+        while (XCheckTypedWindowEvent(display, window_, DestroyNotify, &event)) windowGone_ = true;
+        cairo_surface_destroy(surface_);
+        if (!windowGone_) XDestroyWindow(display, window_);
+        XSync(display, True);
+        XCloseDisplay(display);
+    }
     surface_ = nullptr;
-    if (!windowGone_) XDestroyWindow(display, window_);
-    XSync(display, True);
-    XCloseDisplay(display);
-    XSetErrorHandler(gPreviousHandler);
-    gQuietDisplay = nullptr;
     display_ = nullptr;
     window_ = 0;
     windowGone_ = false;

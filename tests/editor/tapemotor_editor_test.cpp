@@ -302,6 +302,9 @@ TEST_F(TapeMotorEditor, OpenCloseCyclesAndDeletionWhileOpenLeaveNothing) {
         effect->dispatch(effEditIdle);
         effect->dispatch(effEditClose);
     }
+    // A parent that is no window: the editor does not open, and says so.
+    for (void* noWindow : {static_cast<void*>(nullptr), reinterpret_cast<void*>(std::uintptr_t{0x1FFFFFFF})})
+        EXPECT_EQ(effect->dispatch(effEditOpen, 0, 0, noWindow), 0);
     XSync(window->display(), False);
     EXPECT_EQ(openFileDescriptors(), descriptors);
     EXPECT_TRUE(window->children().empty());
