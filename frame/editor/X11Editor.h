@@ -55,12 +55,14 @@ public:
 protected:
     /// A pointer event in points from the window's top left.
     struct Pointer {
-        double x;
-        double y;
+        double x;   ///< points from the left edge
+        double y;   ///< points from the top edge
         bool fine;  ///< Shift or Control held: the drag moves in small steps
     };
     /// The keys an editor hears about, from its own window or from the host.
-    enum class Key { kSpace };
+    enum class Key {
+        kSpace  ///< the space bar
+    };
 
     /// Called by idle (effEditIdle) when the window needs drawing; UI thread; cairo is set up in points.
     virtual void draw(cairo_t* cairo) = 0;
