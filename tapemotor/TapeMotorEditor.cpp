@@ -95,13 +95,10 @@ void showText(cairo_t* cairo, const std::string& text, double x, double baseline
     cairo_show_text(cairo, text.c_str());
 }
 
-bool sameText(const std::string& a, const char* b) {
-    const std::string lowered = [&] {
-        std::string text = a;
-        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    }();
-    return lowered == b;
+// The text, in any case, is `lowercase`.
+bool sameText(const std::string& text, const std::string& lowercase) {
+    return std::equal(text.begin(), text.end(), lowercase.begin(), lowercase.end(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
 class TapeMotorEditor final : public X11Editor {
@@ -307,9 +304,8 @@ void TapeMotorEditor::drawHeader(cairo_t* cairo) {
     setColour(cairo, kText);
     showText(cairo, "Tarvo TapeMotor", kMargin, 32.0, 22.0, true, Align::kLeft, 300.0);
     setColour(cairo, kDimText);
-    const std::string mode = mode_ < 0 ? "Hold: the tape stops while the button is held"
-                             : latching() ? "Latch: each press stops or starts the tape"
-                                          : "Hold: the tape stops while the button is held";
+    const std::string mode =
+        latching() ? "Latch: each press stops or starts the tape" : "Hold: the tape stops while the button is held";
     showText(cairo, mode, kWidthPoints - kMargin, 31.0, 13.0, false, Align::kRight, 300.0);
 }
 
