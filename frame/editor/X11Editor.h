@@ -104,7 +104,9 @@ private:
     ERect rect_{};
     void* display_ = nullptr;  // Display*, this editor's own connection
     unsigned long window_ = 0;
-    cairo_surface_t* surface_ = nullptr;
+    cairo_surface_t* surface_ = nullptr;  // the picture, in memory
+    void* image_ = nullptr;               // XImage* over the surface's pixels
+    void* gc_ = nullptr;                  // GC for putting it on the window
     bool dirty_ = false;
     bool windowGone_ = false;  // destroyed with the host's window
     std::vector<float> drawnValues_;  // each parameter as last drawn
