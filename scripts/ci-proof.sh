@@ -47,7 +47,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTOP_SANITIZE=t
 cmake --build build-tsan -j "$jobs" --target proof_concurrency_test editor_tapemotor_editor_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/proof_concurrency_test
 # Editor windows with processing on another thread: only the UI thread touches X.
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=tests/editor/tsan.supp \
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   xvfb-run -a -s "-screen 0 1600x1200x24 -noreset" build-tsan/tests/editor/editor_tapemotor_editor_test
 
 step "valgrind memcheck: the tests that load the plug-in"
