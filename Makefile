@@ -95,7 +95,7 @@ uninstall-plugin:
 # it is reached and on which thread.
 docs:
 	@scripts/install-deps.sh doxygen
-	scripts/check-operation-docs.sh frame/AudioEffect.h frame/AudioEffectX.h frame/AEffEditor.h
+	scripts/check-operation-docs.sh frame/AudioEffect.h frame/AudioEffectX.h frame/AEffEditor.h frame/editor/X11Editor.h
 	mkdir -p $(BUILD_DIR)/docs
 	TARVO_DOCS_DIR=$(BUILD_DIR)/docs doxygen docs/Doxyfile
 	@echo "API reference written to $(BUILD_DIR)/docs/html/index.html"

@@ -84,6 +84,12 @@ void AudioEffect::setFlag(VstInt32 flag, bool state) {
         cEffect.flags &= ~flag;
 }
 
+void AudioEffect::setEditor(AEffEditor* newEditor) {
+    delete editor;
+    editor = newEditor;
+    setFlag(effFlagsHasEditor, editor != nullptr);
+}
+
 VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     using Row = VstIntPtr (*)(AudioEffect&, VstInt32 index, VstIntPtr value, void* ptr, float opt);
     // One row per opcode, 0 to 24. Where a 32-bit argument comes from value,

@@ -168,6 +168,10 @@ protected:
     /// Sets or clears one bit of the record's flags, leaving the others.
     void setFlag(VstInt32 flag, bool state);
 
+    /// Called by the effect at creation: the effect owns newEditor from now on
+    /// (the destructor destroys it) and the record says it has an editor.
+    void setEditor(AEffEditor* newEditor);
+
     audioMasterCallback audioMaster;  ///< the host's callback, or null
     AEffEditor* editor;               ///< the effect's editor, owned by the effect; null for none
     float sampleRate;                 ///< hertz; 44100 until the host sets one

@@ -93,7 +93,7 @@ static_assert(sizeof(AEffect) == 192);
 
 // Bits of AEffect::flags.
 enum VstAEffectFlags : VstInt32 {
-    effFlagsHasEditor = 1 << 0,  // never set: the frame's effects have no editor window
+    effFlagsHasEditor = 1 << 0,  // set by AudioEffect::setEditor; the tape stop never sets it
     effFlagsHasClip = 1 << 1,    // deprecated
     effFlagsHasVu = 1 << 2,      // deprecated
     effFlagsCanMono = 1 << 3,    // deprecated
@@ -290,9 +290,22 @@ static_assert(offsetof(VstSpeakerArrangement, numChannels) == 4);
 static_assert(offsetof(VstSpeakerArrangement, speakers) == kSpeakerArrangementHeaderBytes);
 static_assert(sizeof(VstSpeakerArrangement) == kSpeakerArrangementHeaderBytes + sizeof(VstSpeakerProperties));
 
+// The editor window's rectangle in pixels, as effEditGetRect hands it to
+// the host: the effect keeps the record, the host reads it.
+struct ERect {
+    std::int16_t top;
+    std::int16_t left;
+    std::int16_t bottom;
+    std::int16_t right;
+};
+static_assert(offsetof(ERect, top) == 0);
+static_assert(offsetof(ERect, left) == 2);
+static_assert(offsetof(ERect, bottom) == 4);
+static_assert(offsetof(ERect, right) == 6);
+static_assert(sizeof(ERect) == 8);
+
 // Records that the frame only passes on by pointer; their contents are the
 // host's or the effect's affair, so they stay incomplete here.
-struct ERect;
 struct VstVariableIo;
 struct VstPinProperties;
 struct VstPatchChunkInfo;

@@ -30,6 +30,7 @@ step "installing into $prefix"
 cmake --build "$build" -j "$jobs"
 cmake --install "$build" --prefix "$prefix" > /dev/null
 for file in bin/tapestop lib/vst/tapestop.so lib/vst/tapemotor.so lib/libtarvo-frame.a lib/libtarvo-host.a \
+            lib/libtarvo-editor.a include/tarvo/X11Editor.h \
             include/tarvo/AudioEffectX.h include/tarvo/PluginHost.h \
             lib/cmake/TarvoFrame/TarvoFrameConfig.cmake lib/pkgconfig/tarvo-frame.pc; do
   [ -f "$prefix/$file" ] || fail "$file was not installed"
@@ -43,7 +44,7 @@ fi
 consumer="$scratch/consumer"
 mkdir -p "$consumer"
 cp scripts/kit-consumer/CMakeLists.txt "$consumer/"
-cp -r examples/StereoGain examples/TempoTremolo examples/NoteGate "$consumer/"
+cp -r examples/StereoGain examples/TempoTremolo examples/NoteGate examples/Balance "$consumer/"
 cp tests/examples/stereogain_test.cpp tests/examples/tempotremolo_test.cpp tests/examples/notegate_test.cpp "$consumer/"
 
 step "out of tree with CMake: find_package(TarvoFrame), tarvo_add_plugin, Tarvo::Host"

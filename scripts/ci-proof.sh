@@ -4,7 +4,7 @@
 #      and `tapestop validate` at strictness 10 on them; at the default
 #      strictness on Debian's DPF plug-ins, whose findings are information
 #   2. the whole test suite built with AddressSanitizer and UBSan
-#   3. the concurrency test built with ThreadSanitizer
+#   3. the concurrency test and the editor test built with ThreadSanitizer
 #   4. the tests that load the plug-in under valgrind memcheck
 #   5. each libFuzzer target for a bounded time
 # Any failure or sanitizer report fails the script.
@@ -44,8 +44,11 @@ UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 
 step "ThreadSanitizer: concurrency"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTOP_SANITIZE=thread > /dev/null
-cmake --build build-tsan -j "$jobs" --target proof_concurrency_test
+cmake --build build-tsan -j "$jobs" --target proof_concurrency_test editor_tapemotor_editor_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/proof_concurrency_test
+# Editor windows with processing on another thread: only the UI thread touches X.
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  xvfb-run -a -s "-screen 0 1600x1200x24 -noreset" build-tsan/tests/editor/editor_tapemotor_editor_test
 
 step "valgrind memcheck: the tests that load the plug-in"
 # A program loads the plug-in when it contains the host library's loader.

@@ -7,6 +7,7 @@
 #include <new>
 #include <numbers>
 
+#include "TapeMotorEditor.h"
 #include "TapeMotorMappings.h"
 
 namespace {
@@ -163,6 +164,7 @@ TapeMotor::TapeMotor(audioMasterCallback audioMaster)
     setProgram(0);
     sizeTape(usableRateHz(getSampleRate()));
     rewindTape();
+    setEditor(createTapeMotorEditor(*this));  // last: the editor takes the settings above as defaults
 }
 
 TapeMotor::~TapeMotor() {

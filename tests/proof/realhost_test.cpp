@@ -61,8 +61,8 @@ const ExpectedPlugin kExpectedPlugins[] = {
      {}, {}},
     // The example effect of examples/NoteGate.
     {"notegate.so", false, 1416056423 /* 'TgNg' */, "Note Gate", "Tarvo Examples", 2, 2, false, true, false, {}, {}},
-    // TapeMotor takes MIDI notes, so the host gives it a MIDI input.
-    {"tapemotor.so", true, 1416908143 /* 'TtMo' */, "Tarvo TapeMotor", "Tarvo Pellwick", 2, 2, false, true, false,
+    // TapeMotor takes MIDI notes, so the host gives it a MIDI input; it has a window of its own.
+    {"tapemotor.so", true, 1416908143 /* 'TtMo' */, "Tarvo TapeMotor", "Tarvo Pellwick", 2, 2, false, true, true,
      "Effect", 1},
 };
 

@@ -28,11 +28,15 @@ int parseBlockFrames(const std::string& text) {
     return static_cast<int>(*number);
 }
 
+}  // namespace
+
 // A plug-in argument is always a path: a bare name is a file in the current
 // folder, where dlopen would search the system's library path instead.
 std::string pluginPathArgument(const std::string& text) {
     return text.find('/') == std::string::npos ? "./" + text : text;
 }
+
+namespace {
 
 TimedEvent triggerAt(const std::string& option, const std::string& time, bool on) {
     return TimedEvent{parseTime(time), ParameterAssignment{"Trigger", on ? 1.0f : 0.0f, on ? "1" : "0", on ? "1" : "0"},
@@ -221,6 +225,7 @@ std::string usageText() {
   tapestop demo OUTPUT
   tapestop validate PLUGIN.so [--strictness 1-10] [--json] [--only NAME,...] [--seed S]
                     [--time-limit SECONDS]
+  tapestop show PLUGIN.so [--set NAME=VALUE]... [--seconds S] [--screenshot FILE.png]
   tapestop --help | --version
 
 render: runs INPUT through a VST 2.4 plug-in (the Tarvo TapeStop built with
@@ -260,6 +265,12 @@ child process of its own; exit status 1 when a check fails (default
 strictness 5; 10 runs every check; --time-limit SECONDS per check, default 60).
 After a check times out while the plug-in processes audio, the later checks
 that process audio are not run, unless --keep-going asks for them.
+
+show: opens the plug-in's editor in a window of its own, as a host does, and
+plays the effect on a test signal meanwhile (processed and discarded). Prints
+every edit the editor reports to the host. Runs until the window is closed,
+or for --seconds S; --screenshot writes the window's picture after S seconds
+(default 1) and exits. A plug-in without an editor is refused (exit status 1).
 
 demo: writes a few seconds of synthesized stereo tones and hits to OUTPUT,
 a signal in which a tape stop is easy to hear.

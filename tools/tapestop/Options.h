@@ -81,6 +81,9 @@ using Command = std::variant<HelpRequest, VersionRequest, RenderOptions, InfoOpt
 // Throws UsageError naming the offending argument.
 Command parseCommandLine(int argc, const char* const* argv);
 
+// A plug-in argument as a path: a bare name is a file in the current folder.
+std::string pluginPathArgument(const std::string& text);
+
 // Parsers for single values, also used where the value comes from elsewhere.
 TimeSpec parseTime(const std::string& text);
 ParameterAssignment parseAssignment(const std::string& text);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -14,6 +15,7 @@
 #include "Info.h"
 #include "Options.h"
 #include "Render.h"
+#include "Show.h"
 #include "validate/Validate.h"
 
 namespace {
@@ -69,6 +71,11 @@ int run(const tapestop::Command& command) {
 int main(int argc, char** argv) {
     try {
         if (argc >= 2 && std::string(argv[1]) == "validate") return tapestop::validate::runCommand(argc - 2, argv + 2);
+        if (argc >= 2 && std::string(argv[1]) == "show") {
+            const std::optional<tapestop::ShowOptions> options = tapestop::parseShowOptions(argc, argv);
+            if (!options) std::cout << tapestop::usageText();
+            return options ? tapestop::show(*options) : 0;
+        }
         return run(tapestop::parseCommandLine(argc, argv));
     } catch (const tapestop::Interrupted& interrupted) {
         std::cerr << "tapestop: " << interrupted.what() << "\n";
