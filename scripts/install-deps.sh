@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config googletest libgtest-dev libbenchmark-dev
-          libsndfile1-dev python3-numpy python3-matplotlib dpf-plugins-vst "$@")
+          libsndfile1-dev python3-numpy python3-matplotlib dpf-plugins-vst
+          lv2-dev sordi lilv-utils liblilv-dev "$@")
 
 missing=()
 for package in "${packages[@]}"; do
