@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test bench demo install install-plugin docs clean
+.PHONY: all deps build test bench demo install install-plugin package docs clean
 
 all: build
 
@@ -52,20 +52,28 @@ demo: build
 		$(DEMO_DIR)/demo-tapemotor.wav $(DEMO_DIR)/demo-tapemotor.png $(MOTOR_OFF) $(MOTOR_ON)
 	@echo "Demo written to $(DEMO_DIR)/: demo-input.wav, demo-output.wav, demo.png, demo-tapemotor.wav, demo-tapemotor.png"
 
-# Installs the kit and the plug-in below PREFIX (DESTDIR is put in front, for
-# staging): bin/tapestop, lib/vst/tapestop.so and tapemotor.so, the headers in include/tarvo,
+# Installs the kit and the plug-ins below PREFIX (DESTDIR is put in front, for
+# staging): bin/tapestop, lib/vst/tapestop.so and tapemotor.so, the LV2
+# bundles lib/lv2/tapestop.lv2 and tapemotor.lv2, the headers in include/tarvo,
 # the frame and host libraries, lib/cmake/TarvoFrame and lib/pkgconfig.
 PREFIX ?= /usr/local
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
 
-# Copies the plug-in into a folder of the user's own, by default ~/.vst.
+# Copies the plug-ins into folders of the user's own: the VST 2.4 libraries
+# into ~/.vst, the LV2 bundles into ~/.lv2 (where every LV2 host looks).
 VST_DIR ?= $(HOME)/.vst
+LV2_DIR ?= $(HOME)/.lv2
 install-plugin: build
 	install -d $(VST_DIR)
 	install -m 644 $(BUILD_DIR)/tapestop.so $(VST_DIR)/tapestop.so
 	install -m 644 $(BUILD_DIR)/tapemotor.so $(VST_DIR)/tapemotor.so
 	@echo "Installed $(VST_DIR)/tapestop.so and $(VST_DIR)/tapemotor.so"
+	for bundle in tapestop tapemotor; do \
+		rm -rf $(LV2_DIR)/$$bundle.lv2 && install -d $(LV2_DIR)/$$bundle.lv2 && \
+		install -m 644 $(BUILD_DIR)/lv2/$$bundle.lv2/* $(LV2_DIR)/$$bundle.lv2/ || exit 1; \
+	done
+	@echo "Installed $(LV2_DIR)/tapestop.lv2 and $(LV2_DIR)/tapemotor.lv2; LV2 hosts find them there."
 	@if [ "$(VST_DIR)" = "$(HOME)/.vst" ]; then \
 		echo "Audacity, Carla, Qtractor and Renoise scan ~/.vst: rescan plug-ins there."; \
 		echo "Ardour does not: add ~/.vst in Preferences > Plugins > Linux VST2 path,"; \
@@ -74,6 +82,13 @@ install-plugin: build
 		echo "Preferences > Plugins > Linux VST2 path,"; \
 	fi
 	@echo "or run 'sudo make install', which puts the plug-ins in $(PREFIX)/lib/vst, where Ardour looks by default."
+
+# The Debian package $(BUILD_DIR)/tarvo_<version>_amd64.deb of everything
+# `make install` installs, below /usr; `apt install ./tarvo_<version>_amd64.deb`
+# installs it, `apt remove tarvo` removes it.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+	@echo "Built $$(ls $(BUILD_DIR)/tarvo_*_amd64.deb)"
 
 # The API reference of the frame, in $(BUILD_DIR)/docs/html. Any Doxygen
 # warning fails it, and so does an operation whose doc line does not say how

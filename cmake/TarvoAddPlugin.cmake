@@ -45,9 +45,12 @@ function(_tarvo_add_lv2_bundle target uri)
        CONTENT "namespace tarvo::lv2 {\nextern const char kPluginUri[] = \"${uri}\";\n}\n")
   add_library(${target}_lv2 MODULE ${ARGN} ${entryPoint} ${adapter} ${uriSource})
   _tarvo_link_as_plugin(${target}_lv2 ${exportsMap})
-  # Folders the effect's own CMake file gives the VST 2.4 target reach its LV2 twin too.
+  # Folders and definitions the effect's own CMake file gives the VST 2.4
+  # target reach its LV2 twin too.
   target_include_directories(${target}_lv2 PRIVATE ${includeDirs}
     $<$<TARGET_EXISTS:${target}>:$<TARGET_PROPERTY:${target},INCLUDE_DIRECTORIES>>)
+  target_compile_definitions(${target}_lv2 PRIVATE
+    $<$<TARGET_EXISTS:${target}>:$<TARGET_PROPERTY:${target},COMPILE_DEFINITIONS>>)
   set_target_properties(${target}_lv2 PROPERTIES OUTPUT_NAME ${target} LIBRARY_OUTPUT_DIRECTORY ${bundle})
   # Generated again whenever the binary or the generator changes.
   add_custom_command(OUTPUT ${bundle}/manifest.ttl ${bundle}/${target}.ttl
@@ -110,6 +113,8 @@ function(tarvo_install_plugin target)
   endif()
   if(TARGET ${target}_lv2)
     get_property(bundle TARGET ${target}_lv2 PROPERTY TARVO_LV2_BUNDLE)
-    install(DIRECTORY ${bundle} DESTINATION ${arg_LV2_DESTINATION} FILE_PERMISSIONS ${readable})
+    install(TARGETS ${target}_lv2 LIBRARY DESTINATION ${arg_LV2_DESTINATION}/${target}.lv2 PERMISSIONS ${readable})
+    install(DIRECTORY ${bundle} DESTINATION ${arg_LV2_DESTINATION} FILE_PERMISSIONS ${readable}
+            FILES_MATCHING PATTERN "*.ttl")
   endif()
 endfunction()
