@@ -69,7 +69,7 @@ install-plugin: build
 	install -m 644 $(BUILD_DIR)/tapestop.so $(VST_DIR)/tapestop.so
 	install -m 644 $(BUILD_DIR)/tapemotor.so $(VST_DIR)/tapemotor.so
 	@echo "Installed $(VST_DIR)/tapestop.so and $(VST_DIR)/tapemotor.so"
-	for bundle in tapestop tapemotor; do \
+	@for bundle in tapestop tapemotor; do \
 		rm -rf $(LV2_DIR)/$$bundle.lv2 && install -d $(LV2_DIR)/$$bundle.lv2 && \
 		install -m 644 $(BUILD_DIR)/lv2/$$bundle.lv2/* $(LV2_DIR)/$$bundle.lv2/ || exit 1; \
 	done
