@@ -77,7 +77,6 @@ public:
     }
     LilvWorld(const LilvWorld&) = delete;
     LilvWorld& operator=(const LilvWorld&) = delete;
-    LilvWorld* self() { return this; }
     ::LilvWorld* world;
 };
 
