@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test bench demo install install-plugin uninstall uninstall-plugin docs clean
+.PHONY: all deps build test bench demo install install-plugin uninstall uninstall-plugin package docs clean
 
 all: build
 
@@ -57,8 +57,9 @@ demo: build
 		$(DEMO_DIR)/demo-tapemotor.png
 	@echo "Demo written to $(DEMO_DIR)/: demo-input.wav, demo-output.wav, demo.png, demo-tapemotor.wav, demo-tapemotor.png"
 
-# Installs the kit and the plug-in below PREFIX (DESTDIR is put in front, for
-# staging): bin/tapestop, lib/vst/tapestop.so and tapemotor.so, the headers in include/tarvo,
+# Installs the kit and the plug-ins below PREFIX (DESTDIR is put in front, for
+# staging): bin/tapestop, lib/vst/tapestop.so and tapemotor.so, the LV2
+# bundles lib/lv2/tapestop.lv2 and tapemotor.lv2, the headers in include/tarvo,
 # the frame and host libraries, lib/cmake/TarvoFrame and lib/pkgconfig.
 # What the build already made is installed as it is; only what is missing is
 # built (so `sudo make install` after `make build` builds nothing as root).
@@ -72,12 +73,14 @@ install:
 uninstall:
 	scripts/uninstall.sh $(MANIFEST_DIR)/installed_files.txt $(MANIFEST_DIR)/installed_folders.txt
 
-# Copies the plug-ins into a folder of the user's own, by default ~/.vst,
-# building them first only if they are missing; `make uninstall-plugin`
+# Copies the plug-ins into folders of the user's own, building them first
+# only if they are missing: the VST 2.4 libraries into ~/.vst, the LV2
+# bundles into ~/.lv2 (where every LV2 host looks); `make uninstall-plugin`
 # removes them again.
 VST_DIR ?= $(HOME)/.vst
+LV2_DIR ?= $(HOME)/.lv2
 install-plugin:
-	@JOBS=$(JOBS) BUILD_TYPE=$(BUILD_TYPE) scripts/install.sh plugin $(BUILD_DIR) "$(VST_DIR)" "$(MANIFEST_DIR)"
+	@JOBS=$(JOBS) BUILD_TYPE=$(BUILD_TYPE) scripts/install.sh plugin $(BUILD_DIR) "$(VST_DIR)" "$(MANIFEST_DIR)" "$(LV2_DIR)"
 	@if [ "$(VST_DIR)" = "$(HOME)/.vst" ]; then \
 		echo "Audacity, Carla, Qtractor and Renoise scan ~/.vst: rescan plug-ins there."; \
 		echo "Ardour does not: add ~/.vst in Preferences > Plugins > Linux VST2 path,"; \
@@ -89,6 +92,13 @@ install-plugin:
 
 uninstall-plugin:
 	scripts/uninstall.sh $(MANIFEST_DIR)/installed_plugin_files.txt $(MANIFEST_DIR)/installed_plugin_folders.txt
+
+# The Debian package $(BUILD_DIR)/tarvo_<version>_amd64.deb of everything
+# `make install` installs, below /usr; `apt install ./tarvo_<version>_amd64.deb`
+# installs it, `apt remove tarvo` removes it.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+	@echo "Built $$(ls $(BUILD_DIR)/tarvo_*_amd64.deb)"
 
 # The API reference of the frame, in $(BUILD_DIR)/docs/html. Any Doxygen
 # warning fails it, and so does an operation whose doc line does not say how

@@ -37,6 +37,8 @@ public:
     bool getEffectName(char* name) override;
     bool getVendorString(char* text) override;
     bool getProductString(char* text) override;
+    // The project's version, major × 1000 + minor × 100 + patch (1.0.0 is 1000).
+    VstInt32 getVendorVersion() override { return TARVO_VENDOR_VERSION; }
 
 private:
     // The fields that only the processing touches, held in a local for the

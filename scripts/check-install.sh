@@ -15,9 +15,10 @@ mkdir -p "$scratch/kept" "$scratch/manifests"
 echo "was here before" > "$scratch/kept/before.txt"
 prefix="$scratch/kept/new/prefix"
 vst="$scratch/kept/vst/folder"
+lv2="$scratch/kept/lv2/folder"
 run_make() { make --no-print-directory BUILD_DIR="$build" MANIFEST_DIR="$scratch/manifests" "$@" 2>&1; }
 
-for step in "install PREFIX=$prefix" "install-plugin VST_DIR=$vst"; do
+for step in "install PREFIX=$prefix" "install-plugin VST_DIR=$vst LV2_DIR=$lv2"; do
   # shellcheck disable=SC2086
   output="$(run_make $step)" || fail "make $step failed: $output"
   if grep -E "building what the install needs|Configuring|Building CXX|Linking" <<< "$output"; then
@@ -25,7 +26,8 @@ for step in "install PREFIX=$prefix" "install-plugin VST_DIR=$vst"; do
   fi
 done
 for file in "$prefix/bin/tapestop" "$prefix/lib/vst/tapestop.so" "$prefix/include/tarvo/AudioEffectX.h" \
-            "$vst/tapestop.so" "$vst/tapemotor.so"; do
+            "$vst/tapestop.so" "$vst/tapemotor.so" "$lv2/tapestop.lv2/manifest.ttl" "$lv2/tapemotor.lv2/tapemotor.so" \
+            "$prefix/lib/lv2/tapemotor.lv2/tapemotor.ttl"; do
   [ -f "$file" ] || fail "$file was not installed"
 done
 "$prefix/bin/tapestop" --version > /dev/null || fail "the installed tapestop does not run"

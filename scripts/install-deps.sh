@@ -6,7 +6,8 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config googletest libgtest-dev libbenchmark-dev
           libsndfile1-dev python3-numpy python3-matplotlib dpf-plugins-vst lsp-plugins-vst
-          libx11-dev libcairo2-dev libxtst-dev xvfb xauth xdotool "$@")
+          libx11-dev libcairo2-dev libxtst-dev xvfb xauth xdotool
+          lv2-dev sordi lilv-utils liblilv-dev lintian python3-soundfile "$@")
 
 missing=()
 for package in "${packages[@]}"; do

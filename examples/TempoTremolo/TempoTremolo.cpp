@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <string_view>
 
 #include "TextBuffer.h"
 
@@ -117,6 +118,10 @@ bool TempoTremolo::getEffectName(char* name) {
 bool TempoTremolo::getVendorString(char* text) {
     copyText(text, kVendorName, kNameChars);
     return true;
+}
+
+VstInt32 TempoTremolo::canDo(char* text) {
+    return text != nullptr && std::string_view(text) == "receiveVstTimeInfo" ? 1 : 0;
 }
 
 bool TempoTremolo::getProductString(char* text) {

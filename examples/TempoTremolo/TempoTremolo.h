@@ -37,6 +37,9 @@ public:
     bool getEffectName(char* name) override;
     bool getVendorString(char* text) override;
     bool getProductString(char* text) override;
+    // Any thread: says it reads the host's time ("receiveVstTimeInfo"), so
+    // hosts that send time only where asked send it.
+    VstInt32 canDo(char* text) override;
 
     // The length of one tremolo cycle in quarter notes for a Rate value:
     // 4 (whole note), 2, 1, 0.5 or 0.25 (sixteenth).
