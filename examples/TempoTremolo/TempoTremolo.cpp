@@ -11,7 +11,6 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kDefaultRate = 0.5f;   // a quarter note
 constexpr float kDefaultDepth = 0.5f;
-constexpr VstInt32 kNameChars = 24;    // as the other effects write their names
 constexpr char kEffectName[] = "Tempo Tremolo";
 constexpr char kVendorName[] = "Tarvo Examples";
 constexpr char kProductName[] = "Tarvo Tempo Tremolo";
@@ -110,16 +109,16 @@ void TempoTremolo::getParameterDisplay(VstInt32 index, char* text) {
 }
 
 bool TempoTremolo::getEffectName(char* name) {
-    copyText(name, kEffectName, kNameChars);
+    copyText(name, kEffectName, kVstMaxNameLen);
     return true;
 }
 
 bool TempoTremolo::getVendorString(char* text) {
-    copyText(text, kVendorName, kNameChars);
+    copyText(text, kVendorName, kVstMaxNameLen);
     return true;
 }
 
 bool TempoTremolo::getProductString(char* text) {
-    copyText(text, kProductName, kNameChars);
+    copyText(text, kProductName, kVstMaxNameLen);
     return true;
 }
