@@ -46,7 +46,7 @@ constexpr StopRegion kStopped = {"stopped", 974042, 1L << 40};
 // The curve's frame range the bare powf loop walks, the same as running.
 constexpr long kPowfLoopFrames = 150000;
 constexpr float kCurveBase = 2.5f;
-constexpr float kCurveFrames = -8000.0f;
+constexpr float kCurveExponentDivisorFrames = -8000.0f;
 
 host::PluginLibrary& library() {
     static host::PluginLibrary loaded(TAPESTOP_PLUGIN_PATH);
@@ -103,7 +103,8 @@ void BM_PowfLoop(benchmark::State& state) {
     long frame = 0;
     for (auto _ : state) {
         for (int i = 0; i < block; ++i) {
-            curve[static_cast<std::size_t>(i)] = ::powf(kCurveBase, static_cast<float>(frame) / kCurveFrames);
+            curve[static_cast<std::size_t>(i)] =
+                ::powf(kCurveBase, static_cast<float>(frame) / kCurveExponentDivisorFrames);
             if (++frame == kPowfLoopFrames) frame = 0;
         }
         benchmark::DoNotOptimize(curve.data());
