@@ -32,6 +32,8 @@ constexpr float kSpeedScale = 100.0f;          // host value to hundredths
 constexpr VstInt32 kPassThroughRunFrames = 32;
 // A phase is entered only where at least this many frames are left.
 constexpr VstInt32 kPhaseFrames = kPassThroughRunFrames;
+// A running tape works out its slowing curve for this many frames at a time.
+constexpr VstInt32 kCurveBatchFrames = 64;
 
 // Host value times 100 in single precision, truncated toward zero, so 0.53
 // gives 52. A hundredfold that is NaN is stored as 0, one outside the 32-bit
@@ -64,6 +66,18 @@ bool sameOrApart(const float* a, const float* b, VstInt32 frames) {
 float curveAt(std::int32_t frames) {
     return frames < kCurveFlatFromFrames ? ::powf(kCurveBase, static_cast<float>(frames) / kCurveExponentDivisorFrames)
                                          : 0.0f;
+}
+
+// The curve for the next frames of a stop, the first of them `counted` frames
+// into it: every powf call of a batch in one loop, where nothing else is live
+// across the calls. Below the flat part the counter is far from its top, so
+// the frames' counts follow on one by one.
+void curveBatch(std::int32_t counted, VstInt32 frames, float* curve) {
+    if (counted >= kCurveFlatFromFrames) {
+        std::fill_n(curve, frames, 0.0f);
+        return;
+    }
+    for (VstInt32 k = 0; k < frames; ++k) curve[k] = curveAt(counted + k);
 }
 
 // What the rate loses in a frame with the curve at the given value.
@@ -125,12 +139,15 @@ void TapeStopVST::processReplacing(float** inputs, float** outputs, VstInt32 sam
         // 1. One reading of the trigger decides the whole frame.
         float t = trigger.load(kRelaxed);
         // Phases take this frame and the ones after it while their outcome is
-        // plain, where enough frames are left to pay for the call; each hands
-        // back the tape and the first frame it left, with that frame's
-        // reading, for the steps below.
-        if (sampleFrames - i >= kPhaseFrames && (t < kEngagedTrigger || standsStill(tape, t))) [[unlikely]] {
-            const Resume at = t < kEngagedTrigger ? passThrough(block, tape, i, t) : stayStopped(block, tape, i, t);
-            tape = at.tape;
+        // plain, where enough frames are left to pay for the call; each works
+        // on the stored tape and returns the first frame it left, with that
+        // frame's reading, for the steps below. A NaN reading takes the steps.
+        if (sampleFrames - i >= kPhaseFrames && !std::isnan(t)) {
+            tapeBetweenBlocks = tape;
+            const Resume at = t < kEngagedTrigger    ? passThrough(block, i, t)
+                              : standsStill(tape, t) ? stayStopped(block, i, t)
+                                                     : run(block, i, t);
+            tape = tapeBetweenBlocks;
             i = at.frame;
             t = at.reading;
             if (i == sampleFrames) break;
@@ -171,8 +188,9 @@ inline bool TapeStopVST::Block::copiesWide() const {
 // short by a different reading is copied frame by frame and hands that reading
 // on; the frames left at the end of a block, fewer than a run, go through the
 // steps one by one.
-[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::passThrough(Block block, Tape tape, VstInt32 i, float t) const {
-    if (!block.copiesWide()) return {tape, i, t};
+[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::passThrough(Block block, VstInt32 i, float t) {
+    if (!block.copiesWide()) return {i, t};
+    Tape tape = tapeBetweenBlocks;
     while (block.frames - i >= kPassThroughRunFrames) {
         const std::uint32_t runBits = bitsOf(t);
         std::uint32_t bits = runBits;
@@ -186,7 +204,8 @@ inline bool TapeStopVST::Block::copiesWide() const {
         tape.previousTrigger = t;  // 8, of its last frame
         if (run < kPassThroughRunFrames) {
             for (const VstInt32 end = i + run; i < end; ++i) passFrame(block, i);
-            return {tape, i, std::bit_cast<float>(bits)};
+            tapeBetweenBlocks = tape;
+            return {i, std::bit_cast<float>(bits)};
         }
         copyRun(block.inL + i, block.outL + i);
         copyRun(block.inR + i, block.outR + i);
@@ -195,7 +214,38 @@ inline bool TapeStopVST::Block::copiesWide() const {
         t = trigger.load(kRelaxed);
         if (!(t < kEngagedTrigger)) break;
     }
-    return {tape, i, t};
+    tapeBetweenBlocks = tape;
+    return {i, t};
+}
+
+// Engaged frames from frame i on, whose reading t is 1.0 or more, while the
+// tape runs; frame i may be the edge that starts it. The slowing curve of the
+// next kCurveBatchFrames frames (fewer at the end of the block) is worked out
+// ahead, so that these frames take their steps with no call among them and
+// their values stay in registers. A reading below 1.0, or NaN, ends the phase
+// and leaves the rest of the batch unused; a tape found standing still at the
+// end of a batch is handed on.
+[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::run(Block block, VstInt32 i, float t) {
+    Tape tape = tapeBetweenBlocks;
+    if (tape.previousTrigger < kEngagedTrigger) startStop(tape);  // 2
+    float curve[kCurveBatchFrames];
+    VstInt32 k = kCurveBatchFrames;  // the frame's place in the batch
+    for (;;) {
+        if (k == kCurveBatchFrames) {
+            curveBatch(tape.stopCounter, std::min(kCurveBatchFrames, block.frames - i), curve);
+            k = 0;
+        }
+        record(tape, block.inL[i], block.inR[i]);          // 4
+        slowDownBy(tape, curve[k++]);                      // 5
+        writeWetFrame(tape, block.outL[i], block.outR[i]);  // 6
+        blend(block, i);                                   // 7
+        tape.previousTrigger = t;                          // 8
+        if (++i == block.frames) break;
+        t = trigger.load(kRelaxed);  // 1, of the next frame
+        if (!(t >= kEngagedTrigger) || (k == kCurveBatchFrames && standsStill(tape, t))) break;
+    }
+    tapeBetweenBlocks = tape;
+    return {i, t};
 }
 
 // The tape stands still in an engaged frame when the last frame was engaged
@@ -209,8 +259,9 @@ inline bool TapeStopVST::standsStill(const Tape& tape, float t) {
 // speed of 0 or more keeps the rate at or below zero; a negative one may
 // start the tape again, which ends the phase. A reading the same as frame
 // i's needs no new test.
-[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::stayStopped(Block block, Tape tape, VstInt32 i, float t) {
+[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::stayStopped(Block block, VstInt32 i, float t) {
     const std::uint32_t engagedBits = bitsOf(t);
+    Tape tape = tapeBetweenBlocks;
     FlatDecrement flat{0, decrement(0.0f, 0)};
     bool moving = false;
     do {
@@ -222,7 +273,8 @@ inline bool TapeStopVST::standsStill(const Tape& tape, float t) {
         if (++i == block.frames) break;
         t = trigger.load(kRelaxed);  // 1, of the next frame
     } while (!moving && (bitsOf(t) == engagedBits || t >= kEngagedTrigger));
-    return {tape, i, t};
+    tapeBetweenBlocks = tape;
+    return {i, t};
 }
 
 // 3. Pass-through, bit for bit.
@@ -254,8 +306,11 @@ inline std::int32_t TapeStopVST::countFrame(Tape& tape) {
     return frames;
 }
 
-inline void TapeStopVST::slowDown(Tape& tape) const {
-    const float curve = curveAt(countFrame(tape));
+inline void TapeStopVST::slowDown(Tape& tape) const { slowDownBy(tape, curveAt(tape.stopCounter)); }
+
+// Step 5 with this frame's curve worked out beforehand.
+inline void TapeStopVST::slowDownBy(Tape& tape, float curve) const {
+    countFrame(tape);
     tape.playbackRate = tape.playbackRate - decrement(curve, speed.load(kRelaxed));
 }
 

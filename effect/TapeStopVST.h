@@ -39,10 +39,10 @@ public:
     bool getProductString(char* text) override;
 
 private:
-    // What only the processing touches, beside the buffers. A block works on a
-    // copy in a local and stores it back at its end: the compiler must assume
-    // that the host's output buffers alias the members, and would store and
-    // reload them around every sample written.
+    // What only the processing touches, beside the buffers. A block, and each
+    // phase, works on a copy in a local and stores it back when it is done:
+    // the compiler must assume that the host's output buffers alias the
+    // members, and would store and reload them around every sample written.
     struct Tape {
         float previousTrigger;     // trigger at the end of the last frame
         std::int32_t stopCounter;  // engaged frames since the stop began
@@ -65,25 +65,24 @@ private:
         std::int32_t speedHundredths;
         float decrement;
     };
-    // Where a phase leaves a block: the tape as it left it, the first frame it
-    // did not take, and that frame's reading of the trigger. The phases are
-    // calls of their own: inlined, their values would crowd the registers of
-    // the per-frame steps around every powf call. They take the block and the
-    // tape by value and hand the tape back, so the caller's tape never has to
-    // leave its registers for memory a host's buffer might alias.
+    // Where a phase leaves a block: the first frame it did not take, and that
+    // frame's reading of the trigger. The phases are calls of their own that
+    // work on the stored tape: inlined, their values would crowd the registers
+    // of the per-frame steps around every powf call.
     struct Resume {
-        Tape tape;
         VstInt32 frame;
         float reading;
     };
-    Resume passThrough(Block block, Tape tape, VstInt32 i, float t) const;
-    Resume stayStopped(Block block, Tape tape, VstInt32 i, float t);
+    Resume passThrough(Block block, VstInt32 i, float t);
+    Resume run(Block block, VstInt32 i, float t);
+    Resume stayStopped(Block block, VstInt32 i, float t);
     static bool standsStill(const Tape& tape, float t);
     static void passFrame(const Block& block, VstInt32 i);
     static void startStop(Tape& tape);
     void record(Tape& tape, float left, float right);
     static std::int32_t countFrame(Tape& tape);
     void slowDown(Tape& tape) const;
+    void slowDownBy(Tape& tape, float curve) const;
     void slowDownStill(Tape& tape, FlatDecrement& flat) const;
     bool writeWetFrame(Tape& tape, float& left, float& right) const;
     void blend(const Block& block, VstInt32 i) const;
