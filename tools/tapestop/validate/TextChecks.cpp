@@ -79,7 +79,8 @@ void checkTexts(CheckContext& context) {
     judge.judge(effect, {"vendor name", effGetVendorString, 0, kNameBytes, true});
     judge.judge(effect, {"product name", effGetProductString, 0, kNameBytes, true});
     for (VstInt32 i = 0; i < instance.record().numPrograms; ++i)
-        judge.judge(effect, {"name of program " + std::to_string(i), effGetProgramNameIndexed, i, kProgramNameBytes, true});
+        judge.judge(effect,
+                    {"name of program " + std::to_string(i), effGetProgramNameIndexed, i, kProgramNameBytes, true});
     if (instance.record().numPrograms > 0)
         judge.judge(effect, {"current program name", effGetProgramName, 0, kProgramNameBytes, false});
 
