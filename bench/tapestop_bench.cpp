@@ -4,7 +4,7 @@
 // close. After the runs a table prints the ratios and the targets, at block
 // 512 and at block 32:
 //   pass-through  <= 5 x memcpy at block 512
-//   running       <= 2.28 x the powf loop (its cost before the fast phases)
+//   running       <= 2 x the powf loop (2.28 x before its curve was batched)
 //   fading        <= 1.3 x the powf loop
 //   stopped       <= 0.5 x the powf loop at block 512
 // and at block 32 no slower than before the fast phases, as ratios measured
@@ -46,7 +46,7 @@ constexpr StopRegion kStopped = {"stopped", 974042, 1L << 40};
 // The curve's frame range the bare powf loop walks, the same as running.
 constexpr long kPowfLoopFrames = 150000;
 constexpr float kCurveBase = 2.5f;
-constexpr float kCurveFrames = -8000.0f;
+constexpr float kCurveExponentDivisorFrames = -8000.0f;
 
 host::PluginLibrary& library() {
     static host::PluginLibrary loaded(TAPESTOP_PLUGIN_PATH);
@@ -103,7 +103,8 @@ void BM_PowfLoop(benchmark::State& state) {
     long frame = 0;
     for (auto _ : state) {
         for (int i = 0; i < block; ++i) {
-            curve[static_cast<std::size_t>(i)] = ::powf(kCurveBase, static_cast<float>(frame) / kCurveFrames);
+            curve[static_cast<std::size_t>(i)] =
+                ::powf(kCurveBase, static_cast<float>(frame) / kCurveExponentDivisorFrames);
             if (++frame == kPowfLoopFrames) frame = 0;
         }
         benchmark::DoNotOptimize(curve.data());
@@ -146,11 +147,11 @@ BENCHMARK(BM_Create)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Close)->Unit(benchmark::kMicrosecond);
 
 // Each engaged state's and the pass-through's limit, as a ratio to a bare
-// loop measured in the same run. The running limits, and all at block 32,
-// are the ratios measured before the fast phases on the development machine
-// (middle of three runs): pass-through 15.9 x memcpy at block 32; running
-// 2.26 (block 32) and 2.28 (block 512), fading 1.12 and stopped 0.65 x the
-// powf loop at block 32.
+// loop measured in the same run. The limits at block 32 are the ratios
+// measured before the fast phases on the development machine (middle of three
+// runs): pass-through 15.9 x memcpy; running 2.26, fading 1.12 and stopped
+// 0.65 x the powf loop. Running at block 512 was 2.28 x then; with the curve
+// worked out in batches it is held to 2 x.
 struct Target {
     const char* label;
     const char* name;
@@ -160,7 +161,7 @@ struct Target {
 };
 constexpr Target kTargets[] = {
     {"pass-through", "BM_PassThrough", "BM_Memcpy", 5.0, 15.9},
-    {"running", "BM_Running", "BM_PowfLoop", 2.28, 2.26},
+    {"running", "BM_Running", "BM_PowfLoop", 2.0, 2.26},
     {"fading", "BM_Fading", "BM_PowfLoop", 1.3, 1.12},
     {"stopped", "BM_Stopped", "BM_PowfLoop", 0.5, 0.65},
 };

@@ -15,21 +15,25 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kEngagedTrigger = 1.0f;        // Trigger is on at 1.0 or more
 constexpr float kNormalRate = 1.0f;            // samples per frame at normal speed
 constexpr float kFadeBelowRate = 0.25f;        // the output fades in proportion below this rate
-constexpr float kCurveFrames = -8000.0f;       // the slowing curve is 2.5^(-frames / 8000)
+// The slowing curve is 2.5^(frames / -8000): it falls by a factor of 2.5 every
+// 8,000 frames of a stop.
 constexpr float kCurveBase = 2.5f;
+constexpr float kCurveExponentDivisorFrames = -8000.0f;
 constexpr float kCurveFloor = 0.5f;            // the decrement never falls below (speed + 1) / 1e6
 // From this many frames into a stop on, the curve is below 2^-25, half a unit
 // in the last place of kCurveFloor: curve + floor rounds to the floor exactly
 // (checked for every frame count), so the powf call is skipped there.
 constexpr std::int32_t kCurveFlatFromFrames = 151295;
 constexpr float kDecrementDivisor = 500000.0f;
-constexpr float kBufferLengthSamples = static_cast<float>(kBufferLength);
+constexpr float kBufferEndPosition = static_cast<float>(kBufferLengthSamples);  // read position past the last slot
 constexpr float kSpeedScale = 100.0f;          // host value to hundredths
 // Pass-through frames are copied in runs of this many, one wide move per
 // 16 bytes of each channel (the unrolling below follows it).
 constexpr VstInt32 kPassThroughRunFrames = 32;
 // A phase is entered only where at least this many frames are left.
 constexpr VstInt32 kPhaseFrames = kPassThroughRunFrames;
+// A running tape works out its slowing curve for this many frames at a time.
+constexpr VstInt32 kCurveBatchFrames = 64;
 
 // Host value times 100 in single precision, truncated toward zero, so 0.53
 // gives 52. A hundredfold that is NaN is stored as 0, one outside the 32-bit
@@ -58,6 +62,24 @@ bool sameOrApart(const float* a, const float* b, VstInt32 frames) {
     return first == second || (first - second >= bytes && second - first >= bytes);
 }
 
+// The slowing curve for a frame of a stop, counted from 0 at its edge.
+float curveAt(std::int32_t frames) {
+    return frames < kCurveFlatFromFrames ? ::powf(kCurveBase, static_cast<float>(frames) / kCurveExponentDivisorFrames)
+                                         : 0.0f;
+}
+
+// The curve for the next frames of a stop, the first of them `counted` frames
+// into it: every powf call of a batch in one loop, where nothing else is live
+// across the calls. Below the flat part the counter is far from its top, so
+// the frames' counts follow on one by one.
+void curveBatch(std::int32_t counted, VstInt32 frames, float* curve) {
+    if (counted >= kCurveFlatFromFrames) {
+        std::fill_n(curve, frames, 0.0f);
+        return;
+    }
+    for (VstInt32 k = 0; k < frames; ++k) curve[k] = curveAt(counted + k);
+}
+
 // What the rate loses in a frame with the curve at the given value.
 float decrement(float curve, std::int32_t speedHundredths) {
     // speed + 1 taken in 64 bits, so that no stored speed overflows.
@@ -75,13 +97,9 @@ AudioEffect* createEffectInstance(audioMasterCallback audioMaster) { return new 
 TapeStopVST::TapeStopVST(audioMasterCallback audioMaster)
     : AudioEffectX(audioMaster, kNumPrograms, kNumParameters),
       trigger(0.0f),
-      previousTrigger(0.0f),
       speed(10),
-      stopCounter(0),
-      writeIndex(0),
-      playbackRate(0.0f),
-      readPosition(0.0f),
-      mix(1.0f) {
+      mix(1.0f),
+      tapeBetweenBlocks{0.0f, 0, 0, 0.0f, 0.0f} {
     isSynth(false);
     canProcessReplacing(true);
     setNumInputs(2);
@@ -116,19 +134,20 @@ float TapeStopVST::getParameter(VstInt32 index) {
 
 void TapeStopVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
     const Block block(inputs, outputs, sampleFrames);
-    Tape tape = loadTape();
+    Tape tape = tapeBetweenBlocks;
     for (VstInt32 i = 0; i < sampleFrames; ++i) {
         // 1. One reading of the trigger decides the whole frame.
         float t = trigger.load(kRelaxed);
-        // Phases that take this frame and the ones after it while their
-        // outcome is plain, where enough frames are left to pay for the call;
-        // each works on the fields and returns the first frame it left, with
-        // that frame's reading, for the steps below.
-        if (sampleFrames - i >= kPhaseFrames && (t < kEngagedTrigger || standsStill(tape, t))) [[unlikely]] {
-            storeTape(tape);
-            const Resume at = t < kEngagedTrigger ? passThrough(inputs, outputs, sampleFrames, i, t)
-                                                  : stayStopped(inputs, outputs, sampleFrames, i, t);
-            tape = loadTape();
+        // Phases take this frame and the ones after it while their outcome is
+        // plain, where enough frames are left to pay for the call; each works
+        // on the stored tape and returns the first frame it left, with that
+        // frame's reading, for the steps below. A NaN reading takes the steps.
+        if (sampleFrames - i >= kPhaseFrames && !std::isnan(t)) {
+            tapeBetweenBlocks = tape;
+            const Resume at = t < kEngagedTrigger    ? passThrough(block, i, t)
+                              : standsStill(tape, t) ? stayStopped(block, i, t)
+                                                     : run(block, i, t);
+            tape = tapeBetweenBlocks;
             i = at.frame;
             t = at.reading;
             if (i == sampleFrames) break;
@@ -149,7 +168,7 @@ void TapeStopVST::processReplacing(float** inputs, float** outputs, VstInt32 sam
         }
         tape.previousTrigger = t;  // 8
     }
-    storeTape(tape);
+    tapeBetweenBlocks = tape;
 }
 
 inline TapeStopVST::Block::Block(float** inputs, float** outputs, VstInt32 sampleFrames)
@@ -169,11 +188,9 @@ inline bool TapeStopVST::Block::copiesWide() const {
 // short by a different reading is copied frame by frame and hands that reading
 // on; the frames left at the end of a block, fewer than a run, go through the
 // steps one by one.
-[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::passThrough(float** inputs, float** outputs,
-                                                               VstInt32 sampleFrames, VstInt32 i, float t) {
-    const Block block(inputs, outputs, sampleFrames);
+[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::passThrough(Block block, VstInt32 i, float t) {
     if (!block.copiesWide()) return {i, t};
-    Tape tape = loadTape();
+    Tape tape = tapeBetweenBlocks;
     while (block.frames - i >= kPassThroughRunFrames) {
         const std::uint32_t runBits = bitsOf(t);
         std::uint32_t bits = runBits;
@@ -183,11 +200,11 @@ inline bool TapeStopVST::Block::copiesWide() const {
             bits = bitsOf(trigger.load(kRelaxed));
             if (bits != runBits) break;
         }
-        tape.stopCounter = 0;    // 2, for every frame of the run
+        tape.stopCounter = 0;      // 2, for every frame of the run
         tape.previousTrigger = t;  // 8, of its last frame
         if (run < kPassThroughRunFrames) {
             for (const VstInt32 end = i + run; i < end; ++i) passFrame(block, i);
-            storeTape(tape);
+            tapeBetweenBlocks = tape;
             return {i, std::bit_cast<float>(bits)};
         }
         copyRun(block.inL + i, block.outL + i);
@@ -197,7 +214,37 @@ inline bool TapeStopVST::Block::copiesWide() const {
         t = trigger.load(kRelaxed);
         if (!(t < kEngagedTrigger)) break;
     }
-    storeTape(tape);
+    tapeBetweenBlocks = tape;
+    return {i, t};
+}
+
+// Engaged frames from frame i on, whose reading t is 1.0 or more, while the
+// tape runs; frame i may be the edge that starts it. The slowing curve of the
+// next kCurveBatchFrames frames (fewer at the end of the block) is worked out
+// ahead, so that these frames take their steps with no call among them and
+// their values stay in registers. A reading below 1.0, or NaN, ends the phase
+// and leaves the rest of the batch unused; a tape found standing still at the
+// end of a batch is handed on.
+[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::run(Block block, VstInt32 i, float t) {
+    Tape tape = tapeBetweenBlocks;
+    if (tape.previousTrigger < kEngagedTrigger) startStop(tape);  // 2
+    float curve[kCurveBatchFrames];
+    VstInt32 k = kCurveBatchFrames;  // the frame's place in the batch
+    for (;;) {
+        if (k == kCurveBatchFrames) {
+            curveBatch(tape.stopCounter, std::min(kCurveBatchFrames, block.frames - i), curve);
+            k = 0;
+        }
+        record(tape, block.inL[i], block.inR[i]);          // 4
+        slowDownBy(tape, curve[k++]);                      // 5
+        writeWetFrame(tape, block.outL[i], block.outR[i]);  // 6
+        blend(block, i);                                   // 7
+        tape.previousTrigger = t;                          // 8
+        if (++i == block.frames) break;
+        t = trigger.load(kRelaxed);  // 1, of the next frame
+        if (!(t >= kEngagedTrigger) || (k == kCurveBatchFrames && standsStill(tape, t))) break;
+    }
+    tapeBetweenBlocks = tape;
     return {i, t};
 }
 
@@ -212,11 +259,9 @@ inline bool TapeStopVST::standsStill(const Tape& tape, float t) {
 // speed of 0 or more keeps the rate at or below zero; a negative one may
 // start the tape again, which ends the phase. A reading the same as frame
 // i's needs no new test.
-[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::stayStopped(float** inputs, float** outputs,
-                                                               VstInt32 sampleFrames, VstInt32 i, float t) {
-    const Block block(inputs, outputs, sampleFrames);
+[[gnu::noinline]] TapeStopVST::Resume TapeStopVST::stayStopped(Block block, VstInt32 i, float t) {
     const std::uint32_t engagedBits = bitsOf(t);
-    Tape tape = loadTape();
+    Tape tape = tapeBetweenBlocks;
     FlatDecrement flat{0, decrement(0.0f, 0)};
     bool moving = false;
     do {
@@ -228,7 +273,7 @@ inline bool TapeStopVST::standsStill(const Tape& tape, float t) {
         if (++i == block.frames) break;
         t = trigger.load(kRelaxed);  // 1, of the next frame
     } while (!moving && (bitsOf(t) == engagedBits || t >= kEngagedTrigger));
-    storeTape(tape);
+    tapeBetweenBlocks = tape;
     return {i, t};
 }
 
@@ -236,18 +281,6 @@ inline bool TapeStopVST::standsStill(const Tape& tape, float t) {
 inline void TapeStopVST::passFrame(const Block& block, VstInt32 i) {
     block.outL[i] = block.inL[i];
     block.outR[i] = block.inR[i];
-}
-
-inline TapeStopVST::Tape TapeStopVST::loadTape() const {
-    return Tape{previousTrigger, stopCounter, writeIndex, playbackRate, readPosition};
-}
-
-inline void TapeStopVST::storeTape(const Tape& tape) {
-    previousTrigger = tape.previousTrigger;
-    stopCounter = tape.stopCounter;
-    writeIndex = tape.writeIndex;
-    playbackRate = tape.playbackRate;
-    readPosition = tape.readPosition;
 }
 
 // Recording and playback restart at slot 0; the buffers keep their contents,
@@ -262,7 +295,7 @@ inline void TapeStopVST::startStop(Tape& tape) {
 inline void TapeStopVST::record(Tape& tape, float left, float right) {
     bufferL[tape.writeIndex] = left;
     bufferR[tape.writeIndex] = right;
-    if (++tape.writeIndex >= kBufferLength) tape.writeIndex = 0;
+    if (++tape.writeIndex >= kBufferLengthSamples) tape.writeIndex = 0;
 }
 
 // Held past 2^31 frames the counter stays at its top; the curve is flat
@@ -273,10 +306,11 @@ inline std::int32_t TapeStopVST::countFrame(Tape& tape) {
     return frames;
 }
 
-inline void TapeStopVST::slowDown(Tape& tape) const {
-    const std::int32_t frames = countFrame(tape);
-    const float curve =
-        frames < kCurveFlatFromFrames ? ::powf(kCurveBase, static_cast<float>(frames) / kCurveFrames) : 0.0f;
+inline void TapeStopVST::slowDown(Tape& tape) const { slowDownBy(tape, curveAt(tape.stopCounter)); }
+
+// Step 5 with this frame's curve worked out beforehand.
+inline void TapeStopVST::slowDownBy(Tape& tape, float curve) const {
+    countFrame(tape);
     tape.playbackRate = tape.playbackRate - decrement(curve, speed.load(kRelaxed));
 }
 
@@ -310,7 +344,7 @@ inline bool TapeStopVST::writeWetFrame(Tape& tape, float& left, float& right) co
     tape.readPosition = tape.readPosition + tape.playbackRate;
     // For a non-negative position this is "truncated position >= length";
     // the fraction is dropped, not carried over.
-    if (tape.readPosition >= kBufferLengthSamples) tape.readPosition = 0.0f;
+    if (tape.readPosition >= kBufferEndPosition) tape.readPosition = 0.0f;
     return true;
 }
 

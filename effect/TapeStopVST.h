@@ -11,8 +11,8 @@
 
 #include "AudioEffectX.h"
 
-// Length of each ring buffer in samples, whatever the sample rate.
-constexpr VstInt32 kBufferLength = 480000;
+// Length of each ring buffer in samples (one per frame), whatever the sample rate.
+constexpr VstInt32 kBufferLengthSamples = 480000;
 
 class TapeStopVST : public AudioEffectX {
 public:
@@ -41,16 +41,16 @@ public:
     VstInt32 getVendorVersion() override { return TARVO_VENDOR_VERSION; }
 
 private:
-    // The fields that only the processing touches, held in a local for the
-    // length of a block: the compiler must assume that the host's output
-    // buffers alias the members, and would store and reload them around
-    // every sample written.
+    // What only the processing touches, beside the buffers. A block, and each
+    // phase, works on a copy in a local and stores it back when it is done:
+    // the compiler must assume that the host's output buffers alias the
+    // members, and would store and reload them around every sample written.
     struct Tape {
-        float previousTrigger;
-        std::int32_t stopCounter;
-        std::int32_t writeIndex;
-        float playbackRate;
-        float readPosition;
+        float previousTrigger;     // trigger at the end of the last frame
+        std::int32_t stopCounter;  // engaged frames since the stop began
+        std::int32_t writeIndex;   // next slot recorded
+        float playbackRate;        // samples per frame; 1 is normal speed
+        float readPosition;        // fractional slot, in samples
     };
     // The host's channels for one call.
     struct Block {
@@ -67,40 +67,36 @@ private:
         std::int32_t speedHundredths;
         float decrement;
     };
-    Tape loadTape() const;
-    void storeTape(const Tape& tape);
-    // Where a phase leaves a block: the first frame it did not take, and
-    // that frame's reading of the trigger. The phases are calls of their own
-    // that work on the fields: inlined, their values would crowd the
-    // registers of the per-frame steps around every powf call.
+    // Where a phase leaves a block: the first frame it did not take, and that
+    // frame's reading of the trigger. The phases are calls of their own that
+    // work on the stored tape: inlined, their values would crowd the registers
+    // of the per-frame steps around every powf call.
     struct Resume {
         VstInt32 frame;
         float reading;
     };
-    Resume passThrough(float** inputs, float** outputs, VstInt32 sampleFrames, VstInt32 i, float t);
-    Resume stayStopped(float** inputs, float** outputs, VstInt32 sampleFrames, VstInt32 i, float t);
+    Resume passThrough(Block block, VstInt32 i, float t);
+    Resume run(Block block, VstInt32 i, float t);
+    Resume stayStopped(Block block, VstInt32 i, float t);
     static bool standsStill(const Tape& tape, float t);
     static void passFrame(const Block& block, VstInt32 i);
     static void startStop(Tape& tape);
     void record(Tape& tape, float left, float right);
     static std::int32_t countFrame(Tape& tape);
     void slowDown(Tape& tape) const;
+    void slowDownBy(Tape& tape, float curve) const;
     void slowDownStill(Tape& tape, FlatDecrement& flat) const;
     bool writeWetFrame(Tape& tape, float& left, float& right) const;
     void blend(const Block& block, VstInt32 i) const;
 
     // trigger, speed and mix are written by the host's parameter thread and
-    // read by the audio thread; every other field belongs to the processing.
+    // read by the audio thread; the tape and the buffers belong to the processing.
     std::atomic<float> trigger;
-    float previousTrigger;            // trigger at the end of the last frame
     std::atomic<std::int32_t> speed;  // hundredths, 0 to 100 for host values 0 to 1
-    std::int32_t stopCounter;         // engaged frames since the stop began
-    std::int32_t writeIndex;          // next slot recorded
-    float bufferL[kBufferLength];
-    float bufferR[kBufferLength];
-    float playbackRate;       // samples per frame; 1 is normal speed
-    float readPosition;       // fractional slot, in samples
-    std::atomic<float> mix;   // share of the stopped signal against the dry input
+    std::atomic<float> mix;           // share of the stopped signal against the dry input
+    Tape tapeBetweenBlocks;
+    float bufferL[kBufferLengthSamples];
+    float bufferR[kBufferLengthSamples];
 
     static_assert(std::atomic<float>::is_always_lock_free && sizeof(std::atomic<float>) == 4);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free && sizeof(std::atomic<std::int32_t>) == 4);

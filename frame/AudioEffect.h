@@ -73,7 +73,7 @@ public:
     virtual void setProgram(VstInt32 program) { curProgram = program; }
     /// effSetProgramName (4); any thread; does nothing.
     virtual void setProgramName(char* name) { (void)name; }
-    /// effGetProgramName (5), the host's text buffer; any thread; writes the empty text.
+    /// effGetProgramName (5), a buffer of kVstMaxProgNameLen + 1 bytes; any thread; writes the empty text.
     virtual void getProgramName(char* name) { name[0] = '\0'; }
 
     /// effGetParamLabel (6), a buffer of kVstMaxParamStrLen + 1 bytes; any thread; writes the empty text.

@@ -47,7 +47,7 @@ public:
     /// @name Programs
     /// @{
 
-    /// effGetProgramNameIndexed (29); any thread; writes nothing and answers false.
+    /// effGetProgramNameIndexed (29), a buffer of kVstMaxProgNameLen + 1 bytes; any thread; writes nothing and answers false.
     virtual bool getProgramNameIndexed(VstInt32 category, VstInt32 index, char* text) {
         (void)category, (void)index, (void)text;
         return false;
@@ -162,11 +162,11 @@ public:
     virtual VstInt32 getGetTailSize() { return 0; }
     /// Request audioMasterGetDirectory (41); any thread; answers the host's pointer to the plug-in's folder, or null.
     virtual void* getDirectory();
-    /// effGetEffectName (45), a host buffer (write at most 24 characters and a terminator); any thread; writes nothing and answers false.
+    /// effGetEffectName (45), a host buffer (write at most kVstMaxNameLen characters and a terminator); any thread; writes nothing and answers false.
     virtual bool getEffectName(char* name) { (void)name; return false; }
-    /// effGetVendorString (47), a host buffer (write at most 24 characters and a terminator); any thread; writes nothing and answers false.
+    /// effGetVendorString (47), a host buffer (write at most kVstMaxNameLen characters and a terminator); any thread; writes nothing and answers false.
     virtual bool getVendorString(char* text) { (void)text; return false; }
-    /// effGetProductString (48), a host buffer (write at most 24 characters and a terminator); any thread; writes nothing and answers false.
+    /// effGetProductString (48), a host buffer (write at most kVstMaxNameLen characters and a terminator); any thread; writes nothing and answers false.
     virtual bool getProductString(char* text) { (void)text; return false; }
     /// effGetVendorVersion (49); any thread; answers 0.
     virtual VstInt32 getVendorVersion() { return 0; }

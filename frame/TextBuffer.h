@@ -2,6 +2,7 @@
 // never write past text[maxLen] and leave text[maxLen] zero.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 
 #include "VstInterface.h"
@@ -21,4 +22,21 @@ inline void appendText(char* text, const char* source, VstInt32 maxLen) {
     std::size_t i = 0;
     for (; i < room && source[i] != '\0'; ++i) text[length + i] = source[i];
     text[length + i] = '\0';
+}
+
+// Writes the decimal digits of value, after a minus sign when it is negative,
+// cut to maxLen characters like copyText. The magnitude is taken unsigned, so
+// the most negative value has all ten digits; there are no leading zeros.
+inline void copyDecimal(char* text, std::int32_t value, VstInt32 maxLen) {
+    constexpr std::size_t kDigits = 10;
+    char decimal[kDigits + 2];  // a sign, the digits and a zero
+    char* first = decimal + kDigits + 1;
+    *first = '\0';
+    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    do {
+        *--first = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--first = '-';
+    copyText(text, first, maxLen);
 }

@@ -90,18 +90,5 @@ void AudioEffect::int2string(VstInt32 value, char* text, VstInt32 maxLen) {
         copyText(text, "Huge!", maxLen);
         return;
     }
-    copyText(text, value < 0 ? "-" : "", maxLen);
-    // The magnitude is taken unsigned so that the most negative value has
-    // one; the places start at 10^9 so that negative values of ten digits
-    // are shown whole. Leading zeros are never written.
-    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    bool written = false;
-    for (std::uint32_t divisor = 1000000000u; divisor >= 1; divisor /= 10) {
-        const std::uint32_t digit = magnitude / divisor;
-        magnitude %= divisor;
-        if (!written && digit == 0 && divisor != 1) continue;
-        const char piece[2] = {static_cast<char>('0' + digit), '\0'};
-        appendText(text, piece, maxLen);
-        written = true;
-    }
+    copyDecimal(text, value, maxLen);
 }

@@ -33,7 +33,16 @@ constexpr VstInt32 fourCharCode(const char (&code)[5]) {
 
 constexpr VstInt32 kEffectMagic = fourCharCode("VstP");
 constexpr VstInt32 kVstVersion = 2400;
-constexpr VstInt32 kVstMaxParamStrLen = 8;
+
+// Text limits. What an effect writes into a host's buffer, in characters; the
+// buffer holds one byte more, for the terminating zero:
+constexpr VstInt32 kVstMaxParamStrLen = 8;   // parameter names, labels and display texts
+constexpr VstInt32 kVstMaxProgNameLen = 24;  // program names
+// Effect, vendor and product names: at most 24 characters, well within the
+// room every host's buffer gives them (below).
+constexpr VstInt32 kVstMaxNameLen = 24;
+// The buffers hosts give for names, in bytes, the terminating zero included;
+// no text an effect writes may reach past the largest of them.
 constexpr VstInt32 kVstMaxEffectNameLen = 32;
 constexpr VstInt32 kVstMaxVendorStrLen = 64;
 constexpr VstInt32 kVstMaxProductStrLen = 64;
@@ -455,6 +464,7 @@ enum VstParameterFlags : VstInt32 {
     kVstParameterCanRamp = 1 << 6,
 };
 
+// The text fields of VstParameterProperties, in bytes, the terminating zero included.
 constexpr VstInt32 kVstMaxLabelLen = 64;
 constexpr VstInt32 kVstMaxShortLabelLen = 8;
 constexpr VstInt32 kVstMaxCategLabelLen = 24;

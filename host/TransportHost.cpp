@@ -2,9 +2,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <string_view>
-
-#include "TextBuffer.h"
 
 namespace host {
 
@@ -94,10 +93,12 @@ VstIntPtr TransportHost::fallbackAnswer(const HostRequest& request) {
         case audioMasterGetBlockSize: return blockSizeFrames_;
         case audioMasterGetVendorVersion: return kVendorVersion;
         case audioMasterGetVendorString:
-            if (request.ptr != nullptr) copyText(static_cast<char*>(request.ptr), kVendor, kVstMaxVendorStrLen - 1);
+            if (request.ptr != nullptr)
+                std::snprintf(static_cast<char*>(request.ptr), kVstMaxVendorStrLen, "%s", kVendor);
             return request.ptr != nullptr;
         case audioMasterGetProductString:
-            if (request.ptr != nullptr) copyText(static_cast<char*>(request.ptr), kProduct, kVstMaxProductStrLen - 1);
+            if (request.ptr != nullptr)
+                std::snprintf(static_cast<char*>(request.ptr), kVstMaxProductStrLen, "%s", kProduct);
             return request.ptr != nullptr;
         case audioMasterCanDo: return canDo(static_cast<const char*>(request.ptr));
         default: return 0;  // pins connected, no latency, no window, nothing to automate

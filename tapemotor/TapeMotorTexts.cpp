@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr VstInt32 kParameterTextChars = kVstMaxParamStrLen;  // 8
-constexpr VstInt32 kNameChars = 24;
-constexpr VstInt32 kProgramNameChars = 24;
 constexpr char kEffectName[] = "Tarvo TapeMotor";
 constexpr char kVendorName[] = "Tarvo Pellwick";
 constexpr float kSwitchOnValue = tapemotor::kSwitchOnValue;
@@ -207,58 +204,58 @@ bool readStep(const Steps& steps, const char* text, float& value) {
 
 void appendTwoDigits(char* text, long value) {
     const char digits[3] = {static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10), '\0'};
-    appendText(text, digits, kParameterTextChars);
+    appendText(text, digits, kVstMaxParamStrLen);
 }
 
 }  // namespace
 
 void TapeMotor::getParameterName(VstInt32 index, char* text) {
-    copyText(text, isParameter(index) ? kParameters[index].name : "", kParameterTextChars);
+    copyText(text, isParameter(index) ? kParameters[index].name : "", kVstMaxParamStrLen);
 }
 
 void TapeMotor::getParameterLabel(VstInt32 index, char* label) {
-    copyText(label, isParameter(index) ? kParameters[index].label : "", kParameterTextChars);
+    copyText(label, isParameter(index) ? kParameters[index].label : "", kVstMaxParamStrLen);
 }
 
 void TapeMotor::getParameterDisplay(VstInt32 index, char* text) {
-    copyText(text, "", kParameterTextChars);
+    copyText(text, "", kVstMaxParamStrLen);
     if (!isParameter(index)) return;
     const float value = parameters[index].load(std::memory_order_relaxed);
     switch (kParameters[index].display) {
-        case Display::kSwitch: copyText(text, value >= kSwitchOnValue ? "On" : "Off", kParameterTextChars); return;
+        case Display::kSwitch: copyText(text, value >= kSwitchOnValue ? "On" : "Off", kVstMaxParamStrLen); return;
         case Display::kCurve:
             int2string(static_cast<VstInt32>(std::lround(2.0 * kCurveDisplayRange * value - kCurveDisplayRange)), text,
-                       kParameterTextChars);
+                       kVstMaxParamStrLen);
             return;
         case Display::kPercent:
-            int2string(static_cast<VstInt32>(std::lround(kPercent * value)), text, kParameterTextChars);
+            int2string(static_cast<VstInt32>(std::lround(kPercent * value)), text, kVstMaxParamStrLen);
             return;
         case Display::kGrid:
         case Display::kMode:
         case Display::kBrake: {
             const Steps steps = stepsOf(kParameters[index].display);
-            copyText(text, steps.texts[stepIndex(steps.count, value)], kParameterTextChars);
+            copyText(text, steps.texts[stepIndex(steps.count, value)], kVstMaxParamStrLen);
             return;
         }
         case Display::kLength: break;
     }
     if (parameters[kSync].load(std::memory_order_relaxed) >= kSwitchOnValue) {
-        copyText(text, tapemotor::noteValue(value).text, kParameterTextChars);
+        copyText(text, tapemotor::noteValue(value).text, kVstMaxParamStrLen);
         return;
     }
     // Below a second in whole milliseconds, from there in hundredths of a second.
     const double seconds = tapemotor::timeSeconds(value);
     const long milliseconds = std::lround(seconds * 1000.0);
     if (milliseconds < 1000) {
-        int2string(static_cast<VstInt32>(milliseconds), text, kParameterTextChars);
-        appendText(text, " ms", kParameterTextChars);
+        int2string(static_cast<VstInt32>(milliseconds), text, kVstMaxParamStrLen);
+        appendText(text, " ms", kVstMaxParamStrLen);
         return;
     }
     const long hundredths = std::lround(seconds * 100.0);
-    int2string(static_cast<VstInt32>(hundredths / 100), text, kParameterTextChars);
-    appendText(text, ".", kParameterTextChars);
+    int2string(static_cast<VstInt32>(hundredths / 100), text, kVstMaxParamStrLen);
+    appendText(text, ".", kVstMaxParamStrLen);
     appendTwoDigits(text, hundredths % 100);
-    appendText(text, " s", kParameterTextChars);
+    appendText(text, " s", kVstMaxParamStrLen);
 }
 
 // Accepts what the display shows: "On"/"Off", lengths in time or note values
@@ -318,21 +315,21 @@ void TapeMotor::setProgram(VstInt32 program) {
     setParameter(kTone, static_cast<float>(p.tonePercent / kPercent));
 }
 
-void TapeMotor::getProgramName(char* name) { copyText(name, kPrograms[curProgram].name, kProgramNameChars); }
+void TapeMotor::getProgramName(char* name) { copyText(name, kPrograms[curProgram].name, kVstMaxProgNameLen); }
 
 bool TapeMotor::getProgramNameIndexed(VstInt32, VstInt32 index, char* text) {
     if (index < 0 || index >= kNumPrograms) return false;
-    copyText(text, kPrograms[index].name, kProgramNameChars);
+    copyText(text, kPrograms[index].name, kVstMaxProgNameLen);
     return true;
 }
 
 bool TapeMotor::getEffectName(char* name) {
-    copyText(name, kEffectName, kNameChars);
+    copyText(name, kEffectName, kVstMaxNameLen);
     return true;
 }
 
 bool TapeMotor::getVendorString(char* text) {
-    copyText(text, kVendorName, kNameChars);
+    copyText(text, kVendorName, kVstMaxNameLen);
     return true;
 }
 

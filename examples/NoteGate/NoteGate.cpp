@@ -12,9 +12,6 @@
 class NoteGate : public AudioEffectX {
 public:
     static constexpr VstInt32 kMaxEventsPerBlock = 512;  // more in one block are dropped
-    // Names are cut to 24 characters and their terminator, as the other
-    // effects cut theirs: the least a host's name buffer holds.
-    static constexpr VstInt32 kNameChars = 24;
     static constexpr VstInt32 kUniqueId = fourCharCode("TgNg");
 
     explicit NoteGate(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, 1, 0) {
@@ -58,11 +55,11 @@ public:
     }
 
     bool getEffectName(char* name) override {
-        copyText(name, "Note Gate", kNameChars);
+        copyText(name, "Note Gate", kVstMaxNameLen);
         return true;
     }
     bool getVendorString(char* text) override {
-        copyText(text, "Tarvo Examples", kNameChars);
+        copyText(text, "Tarvo Examples", kVstMaxNameLen);
         return true;
     }
 

@@ -7,7 +7,6 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kDefaultGain = 0.5f;  // host value of unity gain
 constexpr float kMaxFactor = 2.0f;    // linear factor at host value 1
-constexpr VstInt32 kNameChars = 24;   // as the tape stop writes its names
 constexpr char kEffectName[] = "Stereo Gain";
 constexpr char kVendorName[] = "Tarvo Examples";
 constexpr char kProductName[] = "Tarvo Stereo Gain";
@@ -57,16 +56,16 @@ void StereoGain::getParameterDisplay(VstInt32 index, char* text) {
 }
 
 bool StereoGain::getEffectName(char* name) {
-    copyText(name, kEffectName, kNameChars);
+    copyText(name, kEffectName, kVstMaxNameLen);
     return true;
 }
 
 bool StereoGain::getVendorString(char* text) {
-    copyText(text, kVendorName, kNameChars);
+    copyText(text, kVendorName, kVstMaxNameLen);
     return true;
 }
 
 bool StereoGain::getProductString(char* text) {
-    copyText(text, kProductName, kNameChars);
+    copyText(text, kProductName, kVstMaxNameLen);
     return true;
 }

@@ -12,7 +12,6 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kDefaultRate = 0.5f;   // a quarter note
 constexpr float kDefaultDepth = 0.5f;
-constexpr VstInt32 kNameChars = 24;    // as the other effects write their names
 constexpr char kEffectName[] = "Tempo Tremolo";
 constexpr char kVendorName[] = "Tarvo Examples";
 constexpr char kProductName[] = "Tarvo Tempo Tremolo";
@@ -111,12 +110,12 @@ void TempoTremolo::getParameterDisplay(VstInt32 index, char* text) {
 }
 
 bool TempoTremolo::getEffectName(char* name) {
-    copyText(name, kEffectName, kNameChars);
+    copyText(name, kEffectName, kVstMaxNameLen);
     return true;
 }
 
 bool TempoTremolo::getVendorString(char* text) {
-    copyText(text, kVendorName, kNameChars);
+    copyText(text, kVendorName, kVstMaxNameLen);
     return true;
 }
 
@@ -125,6 +124,6 @@ VstInt32 TempoTremolo::canDo(char* text) {
 }
 
 bool TempoTremolo::getProductString(char* text) {
-    copyText(text, kProductName, kNameChars);
+    copyText(text, kProductName, kVstMaxNameLen);
     return true;
 }

@@ -24,7 +24,7 @@ using testing_support::TapeStop;
 constexpr VstInt32 kTrigger = 0;
 constexpr VstInt32 kSpeed = 1;
 constexpr VstInt32 kMix = 2;
-constexpr std::int32_t kBufferLength = 480000;
+constexpr std::int32_t kBufferLengthSamples = 480000;
 constexpr VstInt32 kMaxBlockFrames = 4096;
 constexpr VstInt32 kMinBlockFrames = -2;
 constexpr int kStepsPerSequence = 3000;
@@ -42,7 +42,7 @@ constexpr VstInt32 kBlocks[] = {-2, -1, 0, 1, 2, 3, 15, 16, 17, 31, 32, 33, 63, 
 // The processing as one loop over frames, on state of its own.
 class ReferenceTapeStop {
 public:
-    ReferenceTapeStop() : bufferL_(kBufferLength, 0.0f), bufferR_(kBufferLength, 0.0f) {}
+    ReferenceTapeStop() : bufferL_(kBufferLengthSamples, 0.0f), bufferR_(kBufferLengthSamples, 0.0f) {}
 
     void setParameter(VstInt32 index, float value) {
         if (index == kTrigger) trigger_ = value;
@@ -72,7 +72,7 @@ public:
             } else {
                 bufferL_[static_cast<std::size_t>(writeIndex_)] = inL[i];
                 bufferR_[static_cast<std::size_t>(writeIndex_)] = inR[i];
-                if (++writeIndex_ >= kBufferLength) writeIndex_ = 0;
+                if (++writeIndex_ >= kBufferLengthSamples) writeIndex_ = 0;
                 slowDown();
                 writeWet(outL[i], outR[i]);
                 const float m = mix_;
@@ -113,7 +113,7 @@ private:
         left = static_cast<float>(gain * static_cast<double>(bufferL_[slot]));
         right = static_cast<float>(gain * static_cast<double>(bufferR_[slot]));
         readPosition_ = readPosition_ + playbackRate_;
-        if (readPosition_ >= static_cast<float>(kBufferLength)) readPosition_ = 0.0f;
+        if (readPosition_ >= static_cast<float>(kBufferLengthSamples)) readPosition_ = 0.0f;
     }
 
     float trigger_ = 0.0f;

@@ -24,11 +24,13 @@ constexpr std::int32_t kCurveFlatFromFrames = 151295;
 constexpr std::int32_t kExhaustiveUpToFrames = 2000000;
 constexpr std::int32_t kSampleStrideFrames = 1999;
 constexpr float kCurveBase = 2.5f;
-constexpr float kCurveFrames = -8000.0f;
+constexpr float kCurveExponentDivisorFrames = -8000.0f;
 constexpr float kCurveFloor = 0.5f;
-constexpr std::int32_t kBufferLength = 480000;
+constexpr std::int32_t kBufferLengthSamples = 480000;
 
-float curve(std::int32_t frames) { return ::powf(kCurveBase, static_cast<float>(frames) / kCurveFrames); }
+float curve(std::int32_t frames) {
+    return ::powf(kCurveBase, static_cast<float>(frames) / kCurveExponentDivisorFrames);
+}
 
 TEST(SlowingCurve, AddsNothingToItsFloorFromFrame151295On) {
     EXPECT_NE(curve(kCurveFlatFromFrames - 1) + kCurveFloor, kCurveFloor);
@@ -45,13 +47,14 @@ TEST(SlowingCurve, AddsNothingToItsFloorFromFrame151295On) {
 // A stop as the processing defines it, with powf in every engaged frame.
 class StopModel {
 public:
-    explicit StopModel(std::int32_t speed) : speed_(speed), left_(kBufferLength), right_(kBufferLength) {}
+    explicit StopModel(std::int32_t speed)
+        : speed_(speed), left_(kBufferLengthSamples), right_(kBufferLengthSamples) {}
 
     // One engaged frame with mix 1.0 after a rising edge at frame 0.
     void frame(float inL, float inR, float& outL, float& outR) {
         left_[static_cast<std::size_t>(writeIndex_)] = inL;
         right_[static_cast<std::size_t>(writeIndex_)] = inR;
-        if (++writeIndex_ >= kBufferLength) writeIndex_ = 0;
+        if (++writeIndex_ >= kBufferLengthSamples) writeIndex_ = 0;
         const float x = curve(stopCounter_++);
         const auto steps = static_cast<float>(speed_ + 1);
         playbackRate_ = playbackRate_ - ((x + kCurveFloor) * steps) / 500000.0f;
@@ -65,7 +68,7 @@ public:
         outL = static_cast<float>(gain * static_cast<double>(left_[slot]));
         outR = static_cast<float>(gain * static_cast<double>(right_[slot]));
         readPosition_ = readPosition_ + playbackRate_;
-        if (static_cast<std::int32_t>(readPosition_) >= kBufferLength) readPosition_ = 0.0f;
+        if (static_cast<std::int32_t>(readPosition_) >= kBufferLengthSamples) readPosition_ = 0.0f;
     }
 
     float playbackRate() const { return playbackRate_; }

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "Options.h"
 #include "PluginHost.h"
 
 namespace tapestop {

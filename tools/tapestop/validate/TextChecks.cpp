@@ -7,9 +7,12 @@ namespace tapestop::validate {
 
 namespace {
 
-constexpr std::size_t kParameterTextBytes = 8 + 1;  // parameter names, labels and display texts
-constexpr std::size_t kNameBytes = 24 + 1;          // effect, vendor, product and program names
-constexpr std::size_t kAlwaysTooLongBytes = 64;     // past this, text overwrites what hosts keep beside it
+// The room of each text, its terminating zero included.
+constexpr std::size_t kParameterTextBytes = kVstMaxParamStrLen + 1;  // parameter names, labels and display texts
+constexpr std::size_t kNameBytes = kVstMaxNameLen + 1;               // effect, vendor and product names
+constexpr std::size_t kProgramNameBytes = kVstMaxProgNameLen + 1;
+// Past the largest buffer a host gives, text overwrites what hosts keep beside it.
+constexpr std::size_t kAlwaysTooLongBytes = kVstMaxVendorStrLen;
 constexpr int kMessagesShown = 6;
 
 struct TextRequest {
@@ -76,9 +79,10 @@ void checkTexts(CheckContext& context) {
     judge.judge(effect, {"vendor name", effGetVendorString, 0, kNameBytes, true});
     judge.judge(effect, {"product name", effGetProductString, 0, kNameBytes, true});
     for (VstInt32 i = 0; i < instance.record().numPrograms; ++i)
-        judge.judge(effect, {"name of program " + std::to_string(i), effGetProgramNameIndexed, i, kNameBytes, true});
+        judge.judge(effect,
+                    {"name of program " + std::to_string(i), effGetProgramNameIndexed, i, kProgramNameBytes, true});
     if (instance.record().numPrograms > 0)
-        judge.judge(effect, {"current program name", effGetProgramName, 0, kNameBytes, false});
+        judge.judge(effect, {"current program name", effGetProgramName, 0, kProgramNameBytes, false});
 
     const float values[] = {0.0f, 0.5f, 1.0f};
     for (VstInt32 i = 0; i < instance.parameters(); ++i) {
