@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config googletest libgtest-dev libbenchmark-dev
-          libsndfile1-dev python3-numpy python3-matplotlib dpf-plugins-vst "$@")
+          libsndfile1-dev python3-numpy python3-matplotlib dpf-plugins-vst
+          pybind11-dev python3-dev python3-pytest python3-soundfile python3-distributed "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -285,6 +285,7 @@ std::string usageText() {
   tapestop info [--plugin PATH] [--json]
   tapestop demo OUTPUT
   tapestop validate PLUGIN.so [--strictness 1-10] [--json] [--only NAME,...] [--seed S]
+  tapestop batch JOBS.json [-j N] [--force] [--report FILE.json]
   tapestop --help | --version
 
 render: runs INPUT through a VST 2.4 plug-in (the Tarvo TapeStop built with
@@ -314,6 +315,8 @@ parameters with their properties (--json: as JSON).
 validate: checks any VST 2.4 plug-in as a strict host would, each check in a
 child process of its own; exit status 1 when a check fails (default
 strictness 5; 10 runs every check; --time-limit SECONDS per check, default 60).
+
+batch: renders a JSON list of render jobs, N at a time (tapestop batch --help).
 
 demo: writes a few seconds of synthesized stereo tones and hits to OUTPUT,
 a signal in which a tape stop is easy to hear.

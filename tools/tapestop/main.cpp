@@ -8,6 +8,7 @@
 #include <string>
 #include <variant>
 
+#include "Batch.h"
 #include "DefaultPlugin.h"
 #include "Demo.h"
 #include "Info.h"
@@ -67,6 +68,7 @@ int run(const tapestop::Command& command) {
 int main(int argc, char** argv) {
     try {
         if (argc >= 2 && std::string(argv[1]) == "validate") return tapestop::validate::runCommand(argc - 2, argv + 2);
+        if (argc >= 2 && std::string(argv[1]) == "batch") return tapestop::runBatchCommand(argc - 2, argv + 2);
         return run(tapestop::parseCommandLine(argc, argv));
     } catch (const tapestop::Interrupted& interrupted) {
         std::cerr << "tapestop: " << interrupted.what() << "\n";

@@ -1,0 +1,7 @@
+# Installed as _paths.py: the command and the tape stop below the same
+# prefix as this module (<prefix>/lib/pythonX.Y/dist-packages/tarvo).
+from pathlib import Path
+
+_PREFIX = Path(__file__).resolve().parents[4]
+TAPESTOP_COMMAND = str(_PREFIX / "bin" / "tapestop")
+TAPESTOP_PLUGIN = str(_PREFIX / "lib" / "vst" / "tapestop.so")
