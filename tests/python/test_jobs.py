@@ -112,7 +112,7 @@ def test_render_jobs_on_a_dask_cluster_of_two_worker_processes(folder):
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) \
             as cluster, distributed.Client(cluster) as client:
         report = tarvo.dask.render_jobs(jobs, client)
-        assert len({worker["pid"] for worker in client.scheduler_info()["workers"].values()} - {os.getpid()}) == 2
+        assert len(set(client.run(os.getpid).values()) - {os.getpid()}) == 2
     assert statuses(report) == ["rendered", "rendered", "failed", "failed"]
     assert [entry["job"] for entry in report["jobs"]] == [0, 1, 2, 3]
     check_outputs(folder, same_as)
