@@ -20,14 +20,8 @@ jobs = [{"input": f"{work}/in.wav", "output": f"{work}/out{i}.wav", "at": [["2s"
 json.dump(jobs, open(f"{work}/jobs.json", "w"))
 PY
 
-seconds_of() {
-  local start end
-  start=$(date +%s%N)
-  "$@" > /dev/null
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }'
-}
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b ? a : b) }'; }
+# shellcheck source=bench/timing.sh
+source "$(dirname "$0")/timing.sh"
 
 best1=100000
 best2=100000

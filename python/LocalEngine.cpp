@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "Engine.h"
+#include "Info.h"
 #include "IsolatedEngine.h"
 #include "Parameters.h"
 
@@ -9,8 +10,6 @@ namespace tarvo {
 
 namespace {
 
-// Program names may run past the 24 characters the interface allows.
-constexpr std::size_t kProgramNameBytes = 256;
 // The chunk index that means the whole bank, not one program.
 constexpr VstInt32 kBankChunk = 0;
 
@@ -108,16 +107,7 @@ std::optional<float> LocalEngine::valueOfText(std::int32_t index, const std::str
     }
 }
 
-std::vector<std::string> LocalEngine::programNames() {
-    std::vector<std::string> names;
-    for (VstInt32 i = 0; i < effect_.record()->numPrograms; ++i) {
-        char name[kProgramNameBytes] = {};
-        effect_.dispatch(effGetProgramNameIndexed, i, -1, name);
-        name[kProgramNameBytes - 1] = '\0';
-        names.emplace_back(name);
-    }
-    return names;
-}
+std::vector<std::string> LocalEngine::programNames() { return tapestop::readProgramNames(effect_); }
 
 std::int32_t LocalEngine::program() { return static_cast<std::int32_t>(effect_.dispatch(effGetProgram)); }
 

@@ -96,19 +96,6 @@ std::vector<ParameterInfo> readParameters(host::Effect& effect) {
     return parameters;
 }
 
-// Names as getProgramNameIndexed gives them, without switching programs.
-std::vector<std::string> readProgramNames(host::Effect& effect) {
-    constexpr std::size_t kNameCapacity = 256;  // beyond the 24 the interface allows, for careless plug-ins
-    std::vector<std::string> names;
-    for (VstInt32 i = 0; i < effect.record()->numPrograms; ++i) {
-        char name[kNameCapacity] = {};
-        effect.dispatch(effGetProgramNameIndexed, i, -1, name);
-        name[kNameCapacity - 1] = '\0';
-        names.emplace_back(name);
-    }
-    return names;
-}
-
 std::vector<CanDoAnswer> readCanDo(host::Effect& effect) {
     std::vector<CanDoAnswer> answers;
     for (const char* feature : kCanDoFeatures) {
@@ -174,6 +161,19 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
 }
 
 }  // namespace
+
+// Names as getProgramNameIndexed gives them, without switching programs.
+std::vector<std::string> readProgramNames(host::Effect& effect) {
+    constexpr std::size_t kNameCapacity = 256;  // beyond the 24 the interface allows, for careless plug-ins
+    std::vector<std::string> names;
+    for (VstInt32 i = 0; i < effect.record()->numPrograms; ++i) {
+        char name[kNameCapacity] = {};
+        effect.dispatch(effGetProgramNameIndexed, i, -1, name);
+        name[kNameCapacity - 1] = '\0';
+        names.emplace_back(name);
+    }
+    return names;
+}
 
 // A JSON string. Paths and plug-in texts are bytes of no stated encoding:
 // valid UTF-8 passes as it is; any other byte B becomes the escape of the

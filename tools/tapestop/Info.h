@@ -56,6 +56,9 @@ struct PluginInfo {
     std::vector<ParameterInfo> parameters;
 };
 
+// The names of the effect's programs, in its order.
+std::vector<std::string> readProgramNames(host::Effect& effect);
+
 // Loads the plug-in, opens an effect, reads everything and closes it again.
 PluginInfo readPluginInfo(const std::string& path);
 
