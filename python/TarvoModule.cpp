@@ -9,11 +9,12 @@
 #include <memory>
 #include <mutex>
 
+#include "Batch.h"
 #include "Engine.h"
 #include "Info.h"
 #include "IsolatedEngine.h"
+#include "Render.h"
 #include "RenderTimeline.h"
-#include "Batch.h"
 
 namespace py = pybind11;
 
@@ -132,6 +133,8 @@ PYBIND11_MODULE(_tarvo, m) {
             if (thrown) std::rethrow_exception(thrown);
         } catch (const Interrupted& error) {
             PyErr_SetString(PyExc_KeyboardInterrupt, error.what());
+        } catch (const tapestop::Interrupted& error) {
+            PyErr_SetString(PyExc_KeyboardInterrupt, error.what());
         } catch (const PluginCrashed& error) {
             pluginCrashed(error.what());
         } catch (const PluginError& error) {
@@ -232,7 +235,10 @@ PYBIND11_MODULE(_tarvo, m) {
 
     m.def("render_jobs",
           [](const std::string& jobsJson, int workers, bool force, bool progress) {
+              // The batch's interrupt watch is process-wide: one batch at a time.
+              static std::mutex oneBatch;
               py::gil_scoped_release released;
+              const std::lock_guard<std::mutex> lock(oneBatch);
               return tapestop::runBatchJson(jobsJson, workers, force, progress);
           },
           py::arg("jobs_json"), py::arg("workers"), py::arg("force"), py::arg("progress"),

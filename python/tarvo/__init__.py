@@ -118,7 +118,8 @@ class Parameters(collections.abc.Mapping):
     """The plug-in's parameters by name, in the order the plug-in numbers them.
 
     Names are matched exactly first, then ignoring case and surrounding
-    spaces; an unknown name raises KeyError listing the names there are.
+    spaces; an unknown name raises KeyError listing the names there are. An
+    int looks a parameter up by the plug-in's number for it.
     """
 
     def __init__(self, plugin, names):
@@ -138,6 +139,10 @@ class Parameters(collections.abc.Mapping):
         """The plug-in's number for the parameter called ``name``."""
         if isinstance(name, Parameter):
             return name.index
+        if isinstance(name, numbers.Integral) and not isinstance(name, bool):
+            if 0 <= name < len(self._list):
+                return int(name)
+            raise KeyError(f"the plug-in has no parameter with index {name}; it has {len(self._list)}")
         for parameter in self._list:
             if parameter.name == name:
                 return parameter.index

@@ -22,10 +22,16 @@ TIMELINE = built("TARVO_TEST_TIMELINE")
 COMMAND = built("TARVO_TEST_COMMAND")
 FAULTY_DIR = built("TARVO_TEST_FAULTY_DIR")
 REFUSING = built("TARVO_TEST_REFUSING")
+PLANTED_DIR = built("TARVO_TEST_PLANTED_DIR")
 
 
 def faulty(kind):
     return os.path.join(FAULTY_DIR, f"faulty_{kind}.so")
+
+
+def planted(fault):
+    """The validator's test effects: two parameters kept as the chunk."""
+    return os.path.join(PLANTED_DIR, f"planted_{fault}.so")
 
 
 def noise(frames, channels=2, seed=1):

@@ -116,3 +116,52 @@ def test_render_jobs_on_a_dask_cluster_of_two_worker_processes(folder):
     assert statuses(report) == ["rendered", "rendered", "failed", "failed"]
     assert [entry["job"] for entry in report["jobs"]] == [0, 1, 2, 3]
     check_outputs(folder, same_as)
+
+
+@pytest.mark.parametrize("change, message", [
+    ({"set": ["Speed=0.3"]}, "field 'set' is an object of NAME: VALUE"),
+    ({"at": [["1s"]]}, "each entry of 'at' is a pair"),
+    ({"at": "1s"}, "field 'at' is a list"),
+    ({"tempo": True}, "field 'tempo' takes a text or a number"),
+    ({"input": None}, "a job needs an 'input' and an 'output'"),
+    ({"block": 0}, "bad block size '0'"),
+    ({"format": "wav"}, "unknown sample format 'wav'"),
+    ({"set": {"Sped": 0.3}}, "no parameter named 'Sped'"),
+    ({"set": {"Speed": 1.5}}, "parameter values run from 0 to 1"),
+    ({"at": [["1s", "note-on=128"]]}, "bad note '128'"),
+])
+def test_a_bad_job_fails_alone_with_the_renderers_message(tmp_path, change, message):
+    write_wav(tmp_path / "in.wav", noise(4800), RATE_HZ)
+    good = {"input": str(tmp_path / "in.wav"), "output": str(tmp_path / "good.wav")}
+    bad = {key: value for key, value in dict(good, output=str(tmp_path / "bad.wav"), **change).items()
+           if value is not None}
+    report = tarvo.render_jobs([good, bad])
+    assert statuses(report) == ["rendered", "failed"]
+    assert message in report["jobs"][1]["error"]
+    assert not (tmp_path / "bad.wav").exists()
+
+
+@pytest.mark.parametrize("written, name", [
+    ("caf\\u00e9.wav", "café.wav".encode()),
+    ("\\ud83c\\udfb5.wav", "🎵".encode() + b".wav"),
+    ("x\\udcff.wav", b"x\xff.wav"),  # a byte that is no UTF-8, as tapestop's own JSON writes it
+    ("tab\\t\\\"q\\\".wav", b'tab\t"q".wav'),
+])
+def test_names_in_a_jobs_file_are_read_with_their_escapes(tmp_path, written, name):
+    write_wav(tmp_path / "in.wav", noise(480), RATE_HZ)
+    (tmp_path / "jobs.json").write_text(f'[{{"input": "{tmp_path}/in.wav", "output": "{tmp_path}/{written}"}}]')
+    tapestop("batch", tmp_path / "jobs.json")
+    assert os.path.exists(os.fsencode(tmp_path) + b"/" + name)
+
+
+@pytest.mark.parametrize("text, message", [
+    ('[\n  {"input": "a\\q"}]', "bad JSON at line 2, column 15: unknown escape \\q"),
+    ('[{"input": "a.wav"}] x', "unexpected text after the end"),
+    ('[{"input": "a.wav', "a string is not closed"),
+    ("[" * 70 + "]" * 70, "nested too deeply"),
+    ('[{"input" "a.wav"}]', "expected ':'"),
+])
+def test_a_jobs_file_with_bad_json_names_where(tmp_path, text, message):
+    (tmp_path / "jobs.json").write_text(text)
+    done = tapestop("batch", tmp_path / "jobs.json", check=False)
+    assert done.returncode == 2 and message in done.stderr

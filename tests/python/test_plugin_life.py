@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import tarvo
-from conftest import TAPEMOTOR, TAPESTOP, TIMELINE, faulty, noise
+from conftest import TAPEMOTOR, TAPESTOP, TIMELINE, faulty, noise, planted
 
 FAULT_FRAME = 10000  # where the faulty test plug-ins fail
 
@@ -24,6 +24,21 @@ def test_programs_select_and_state_round_trips():
         fx.state = saved
         assert fx.parameters["Mix"].text.strip() == "50"
         assert fx.state == saved
+
+
+@pytest.mark.parametrize("isolated", [False, True])
+def test_a_plugin_that_keeps_a_chunk_is_saved_and_restored_through_it(isolated):
+    with tarvo.load(planted("clean"), isolated=isolated) as fx:
+        fx.parameters[0].value = 0.25
+        saved = fx.state
+        assert saved == np.float32([0.25, 0.0]).tobytes()  # its chunk: the two values
+        fx.parameters[0].value = 0.75
+        fx.state = saved
+        assert fx.parameters[0].value == 0.25
+    with tarvo.load(planted("chunk_loses_state"), isolated=isolated) as fx:
+        fx.parameters[0].value = 0.75
+        fx.state = saved  # through its chunk, which it drops: no parameter is set behind its back
+        assert fx.parameters[0].value == 0.75
 
 
 def test_a_state_moves_a_sound_to_a_fresh_instance():

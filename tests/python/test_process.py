@@ -107,6 +107,15 @@ def test_a_per_frame_array_changes_the_parameter_where_its_value_changes(block_s
     np.testing.assert_array_equal(out[0], values)
 
 
+@pytest.mark.parametrize("isolated", [False, True])
+def test_more_changes_than_one_crossing_holds_reach_an_isolated_plugin_in_order(isolated):
+    frames = 1_200_000  # a change on every frame: more than the child takes at once
+    values = (np.arange(frames) % 1000 / 1000).astype(np.float32)
+    with tarvo.load(TIMELINE, sample_rate=RATE_HZ, block_size=4096, isolated=isolated) as fx:
+        out = fx.process(np.zeros((2, frames), np.float32), automation={LEVEL: values})
+    np.testing.assert_array_equal(out[0], values)
+
+
 @pytest.mark.parametrize("tempo, meter, shown", [(90, (3, 4), (0.09, 0.0304)), (174.5, "7/8", (0.1745, 0.0708)),
                                                  (None, None, (0.12, 0.0404))])
 def test_the_transport_carries_tempo_and_meter(tempo, meter, shown):

@@ -159,6 +159,7 @@ private:
                 continue;
             }
             if (at_ >= text_.size()) fail("a string is not closed");
+            const std::size_t escapeAt = at_ - 1;  // faults in an escape point at its backslash
             const char escape = text_[at_++];
             static constexpr const char* kPlain = "\"\\/bfnrt";
             static constexpr const char* kMeaning = "\"\\/\b\f\n\r\t";
@@ -166,7 +167,10 @@ private:
                 out += kMeaning[found - kPlain];
                 continue;
             }
-            if (escape != 'u') fail(std::string("unknown escape \\") + escape);
+            if (escape != 'u') {
+                at_ = escapeAt;
+                fail(std::string("unknown escape \\") + escape);
+            }
             unsigned code = hexDigits();
             if (code >= 0xDC80 && code <= 0xDCFF) {
                 out += static_cast<char>(code - 0xDC00);
