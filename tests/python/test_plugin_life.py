@@ -1,6 +1,7 @@
 """Programs, state, reset, streaming, isolation and threads."""
 
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -140,6 +141,36 @@ def test_two_plugins_in_two_threads_give_what_each_gives_alone():
         thread.join()
     for got, expected in zip(results, alone):
         np.testing.assert_array_equal(got, expected)
+
+
+def test_python_runs_while_a_plugin_works_and_a_second_caller_is_refused():
+    # The hung plug-in holds its call for the whole time limit; meanwhile this
+    # thread runs Python (the GIL is free) and its own call is refused.
+    fx = tarvo.load(faulty("hang"), isolated=True, time_limit=5)
+    ended = []
+
+    def hang():
+        while not ended:
+            try:
+                fx.process(noise(3 * FAULT_FRAME))
+            except tarvo.PluginCrashed as error:
+                ended.append(str(error))
+            except tarvo.PluginError as error:  # this thread's turn has not come yet
+                assert "in use by another thread" in str(error)
+
+    worker = threading.Thread(target=hang)
+    worker.start()
+    refusal = None
+    while worker.is_alive() and refusal is None:
+        time.sleep(0.001)  # a moment without the plug-in, in which the worker can take it
+        try:
+            fx.latency_frames
+        except tarvo.PluginError as error:
+            refusal = str(error)
+    worker.join()
+    fx.close()
+    assert ended and "timed out after 5 s" in ended[0]
+    assert refusal is not None and "in use by another thread" in refusal
 
 
 def test_a_closed_plugin_says_so():
