@@ -93,7 +93,7 @@ std::vector<const float*> inputChannels(const FloatArray& audio, int inputs, std
         throw InputError("the audio has " + std::to_string(channels) + " channels; the plug-in has " +
                          std::to_string(inputs) + " inputs: give " + std::to_string(inputs) +
                          " channels, or one, which feeds the first two inputs");
-    silence.assign(static_cast<std::size_t>(frames), 0.0f);
+    if (inputs > 2) silence.assign(static_cast<std::size_t>(frames), 0.0f);
     for (int c = 0; c < inputs; ++c) in.push_back(c < 2 ? samples : silence.data());
     return in;
 }
