@@ -3,6 +3,9 @@ tarvo.dask.render_jobs write what `tapestop render` writes."""
 
 import json
 import os
+import signal
+import subprocess
+import time
 
 import distributed
 import numpy as np
@@ -165,3 +168,20 @@ def test_a_jobs_file_with_bad_json_names_where(tmp_path, text, message):
     (tmp_path / "jobs.json").write_text(text)
     done = tapestop("batch", tmp_path / "jobs.json", check=False)
     assert done.returncode == 2 and message in done.stderr
+
+
+def test_an_interrupted_batch_stops_every_render_and_writes_nothing(tmp_path):
+    write_wav(tmp_path / "in.wav", noise(3 * 10000), RATE_HZ)  # the hanging plug-in stops at frame 10,000
+    jobs = [{"input": str(tmp_path / "in.wav"), "output": str(tmp_path / f"out{i}.wav"), "plugin": faulty("hang")}
+            for i in range(3)]
+    (tmp_path / "jobs.json").write_text(json.dumps(jobs))
+    batch = subprocess.Popen([COMMAND, "batch", str(tmp_path / "jobs.json"), "-j", "2"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    children = f"/proc/{batch.pid}/task/{batch.pid}/children"
+    while batch.poll() is None and len(open(children).read().split()) < 2:
+        time.sleep(0.01)  # until both renders have started
+    batch.send_signal(signal.SIGINT)
+    _, stderr = batch.communicate(timeout=60)
+    assert batch.returncode == 128 + signal.SIGINT
+    assert "interrupted" in stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.wav", "jobs.json"]
