@@ -23,6 +23,9 @@ bench: build
 	$(BUILD_DIR)/bench/tapestop_bench
 	$(BUILD_DIR)/bench/tapemotor_bench
 	bench/render_throughput.sh $(BUILD_DIR)
+	PYTHONPATH=$(BUILD_DIR)/python /usr/bin/python3 bench/python_overhead.py $(BUILD_DIR)
+	PYTHONPATH=$(BUILD_DIR)/python /usr/bin/python3 bench/python_cycles.py $(BUILD_DIR)/tapestop.so
+	bench/batch_speedup.sh $(BUILD_DIR)
 
 # A demo signal, rendered with a tape stop at DEMO_STOP and a release at
 # DEMO_RELEASE (default Speed and Mix), and a picture of both files.

@@ -15,16 +15,8 @@ trap 'rm -rf "$work"' EXIT
 events=()
 for minute in $(seq 0 9); do events+=(--stop "$((minute * 60 + 20))s" --release "$((minute * 60 + 50))s"); done
 
-# Wall-clock seconds of one command, with its output discarded.
-seconds_of() {
-  local start end
-  start=$(date +%s%N)
-  "$@" > /dev/null
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }'
-}
-
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b ? a : b) }'; }
+# shellcheck source=bench/timing.sh
+source "$(dirname "$0")/timing.sh"
 
 best_render=1000
 best_copy=1000

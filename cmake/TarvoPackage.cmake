@@ -57,5 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # dpkg-shlibdeps finds what the binaries link: libsndfile for tapestop, the C
 # and C++ runtimes.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tarvo Python module needs Debian's Python and numpy; Dask is optional.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-distributed")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

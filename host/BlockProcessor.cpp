@@ -57,6 +57,26 @@ void BlockProcessor::process(const float* const* in, float* const* out, std::int
     }
 }
 
+namespace {
+
+// The entries not yet sent, then `more`, in frame order.
+template <typename Entry>
+void merge(std::vector<Entry>& entries, std::size_t& next, std::vector<Entry> more) {
+    entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(next));
+    next = 0;
+    entries.insert(entries.end(), more.begin(), more.end());
+    entries = inFrameOrder(std::move(entries));
+}
+
+}  // namespace
+
+void BlockProcessor::schedule(Timeline more) {
+    merge(parameters_, nextParameter_, std::move(more.parameters));
+    merge(midi_, nextMidi_, std::move(more.midi));
+    midiEvents_.resize(midi_.size());
+    eventListWords_.resize(eventListWords(midi_.size()));
+}
+
 void BlockProcessor::applyDueParameters() {
     for (; nextParameter_ < parameters_.size() && parameters_[nextParameter_].frame <= positionFrames_; ++nextParameter_)
         effect_.setParameter(parameters_[nextParameter_].index, parameters_[nextParameter_].value);

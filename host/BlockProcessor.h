@@ -55,6 +55,12 @@ public:
     // at the start of the next block.
     void process(const float* const* in, float* const* out, std::int64_t frames);
 
+    // Adds entries to the timeline, for a stream whose events become known
+    // as it plays (frames still count from the first frame of the first
+    // call). Entries at the same frame as earlier ones follow them. Allocates:
+    // call it between process() calls, not from an audio thread.
+    void schedule(Timeline more);
+
     // Frames processed so far.
     std::int64_t position() const { return positionFrames_; }
     // Entries of the timeline not yet sent.

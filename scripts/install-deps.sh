@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config googletest libgtest-dev libbenchmark-dev
           libsndfile1-dev python3-numpy python3-matplotlib dpf-plugins-vst lsp-plugins-vst
           libx11-dev libcairo2-dev libxtst-dev xvfb xauth xdotool
-          lv2-dev sordi lilv-utils liblilv-dev lintian python3-soundfile "$@")
+          lv2-dev sordi lilv-utils liblilv-dev lintian
+          pybind11-dev python3-dev python3-pytest python3-soundfile python3-distributed "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -15,7 +15,7 @@ build="$2"
 target="$3"
 manifests="$4"
 jobs="${JOBS:-$(nproc)}"
-kit_targets=(tapestop tapemotor tapestop_cli tapestop_frame tapestop_host tapestop_editor tarvo_lv2_turtle tapestop_lv2_ttl tapemotor_lv2_ttl)
+kit_targets=(tapestop tapemotor tapestop_cli tapestop_frame tapestop_host tapestop_editor tarvo_lv2_turtle tapestop_lv2_ttl tapemotor_lv2_ttl tarvo_python)
 plugins=(tapestop.so tapemotor.so)
 bundles=(tapestop.lv2 tapemotor.lv2)
 

@@ -115,6 +115,41 @@ TEST(BlockProcessor, StreamsAcrossCallsAndAppliesPastEntriesAtOnce) {
     EXPECT_EQ(out[kBlockLength][100], 3.0f);  // a call shorter than a block is one block
 }
 
+TEST(BlockProcessor, EventsScheduledWhileAStreamPlaysLandOnTheirFrames) {
+    // kTimeline handed over in pieces, each just before the call that holds
+    // its frames, gives what the whole timeline gives.
+    host::TransportHost transport(kSampleRateHz, 512);
+    transport.setRecording(false);
+    host::Effect effect(probeLibrary(), transport);
+    effect.start(kSampleRateHz, 512);
+    host::BlockProcessor processor(effect, 1, 4, 512, {}, &transport);
+    const host::Signal in = silence(1, kFrames);
+    host::Signal out = silence(4, kFrames);
+    const std::int64_t kCallEnds[] = {3, 600, 1000, 4096, kFrames};
+    std::int64_t first = 0;
+    for (const std::int64_t end : kCallEnds) {
+        host::Timeline piece;
+        for (const host::ParameterChange& change : kTimeline.parameters)
+            if (change.frame >= first && change.frame < end) piece.parameters.push_back(change);
+        for (const host::MidiMessage& message : kTimeline.midi)
+            if (message.frame >= first && message.frame < end) piece.midi.push_back(message);
+        processor.schedule(piece);
+        const float* inputs[] = {in[0].data() + first};
+        float* outputs[4];
+        for (std::size_t c = 0; c < 4; ++c) outputs[c] = out[c].data() + first;
+        processor.process(inputs, outputs, end - first);
+        first = end;
+    }
+    EXPECT_EQ(processor.pendingParameterChanges(), 0u);
+    EXPECT_EQ(processor.pendingMidiMessages(), 0u);
+    for (std::int64_t frame = 0; frame < kFrames; ++frame) {
+        const auto i = static_cast<std::size_t>(frame);
+        // The two changes at 1000 keep their order within the piece.
+        ASSERT_EQ(out[kParameterValue][i], expectedValue(frame)) << "frame " << frame;
+        ASSERT_EQ(out[kLandedNote][i], expectedNote(frame)) << "frame " << frame;
+    }
+}
+
 TEST(BlockProcessor, RefusesWhatItCannotProcess) {
     host::Host hostSide;
     host::Effect effect(probeLibrary(), hostSide);

@@ -110,19 +110,6 @@ std::vector<ParameterInfo> readParameters(host::Effect& effect) {
     return parameters;
 }
 
-// Names as getProgramNameIndexed gives them, without switching programs.
-std::vector<std::string> readProgramNames(host::Effect& effect) {
-    constexpr std::size_t kNameCapacity = 256;  // beyond the 24 the interface allows, for careless plug-ins
-    std::vector<std::string> names;
-    for (VstInt32 i = 0; i < effect.record()->numPrograms; ++i) {
-        char name[kNameCapacity] = {};
-        effect.dispatch(effGetProgramNameIndexed, i, -1, name);
-        name[kNameCapacity - 1] = '\0';
-        names.emplace_back(name);
-    }
-    return names;
-}
-
 void readIdentity(host::Effect& effect, PluginInfo& info) {
     const AEffect& record = *effect.record();
     info.uniqueId = record.uniqueID;
@@ -179,6 +166,19 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
 }
 
 }  // namespace
+
+// Names as getProgramNameIndexed gives them, without switching programs.
+std::vector<std::string> readProgramNames(host::Effect& effect) {
+    constexpr std::size_t kNameCapacity = 256;  // beyond the 24 the interface allows, for careless plug-ins
+    std::vector<std::string> names;
+    for (VstInt32 i = 0; i < effect.record()->numPrograms; ++i) {
+        char name[kNameCapacity] = {};
+        effect.dispatch(effGetProgramNameIndexed, i, -1, name);
+        name[kNameCapacity - 1] = '\0';
+        names.emplace_back(name);
+    }
+    return names;
+}
 
 // A JSON string. Paths and plug-in texts are bytes of no stated encoding:
 // valid UTF-8 passes as it is; any other byte B becomes the escape of the

@@ -73,6 +73,9 @@ PluginDescription describePlugin(const std::string& path, bool json);
 // The abilities a host asks an effect about by name, and its answers.
 std::vector<CanDoAnswer> readCanDo(host::Effect& effect);
 
+// The names of the effect's programs, in its order.
+std::vector<std::string> readProgramNames(host::Effect& effect);
+
 std::string formatText(const PluginInfo& info);
 std::string formatJson(const PluginInfo& info);
 

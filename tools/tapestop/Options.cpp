@@ -226,6 +226,7 @@ std::string usageText() {
   tapestop validate PLUGIN.so [--strictness 1-10] [--json] [--only NAME,...] [--seed S]
                     [--time-limit SECONDS]
   tapestop show PLUGIN.so [--set NAME=VALUE]... [--seconds S] [--screenshot FILE.png]
+  tapestop batch JOBS.json [-j N] [--force] [--report FILE.json]
   tapestop --help | --version
 
 render: runs INPUT through a VST 2.4 plug-in (the Tarvo TapeStop built with
@@ -271,6 +272,8 @@ plays the effect on a test signal meanwhile (processed and discarded). Prints
 every edit the editor reports to the host. Runs until the window is closed,
 or for --seconds S; --screenshot writes the window's picture after S seconds
 (default 1) and exits. A plug-in without an editor is refused (exit status 1).
+
+batch: renders a JSON list of render jobs, N at a time (tapestop batch --help).
 
 demo: writes a few seconds of synthesized stereo tones and hits to OUTPUT,
 a signal in which a tape stop is easy to hear.

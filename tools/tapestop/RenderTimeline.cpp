@@ -20,6 +20,14 @@ constexpr std::uint8_t kNoteOnStatus = 0x90;
 constexpr std::uint8_t kNoteOffStatus = 0x80;
 constexpr std::uint8_t kNoteOnVelocity = 100;
 
+host::MidiMessage midiMessage(std::int64_t frame, const NoteEvent& note) {
+    const auto number = static_cast<std::uint8_t>(note.note);
+    return note.on ? host::MidiMessage{frame, kNoteOnStatus, number, kNoteOnVelocity}
+                   : host::MidiMessage{frame, kNoteOffStatus, number, 0};
+}
+
+}  // namespace
+
 // Rounded to the nearest frame; times beyond any file are held at a frame
 // no file reaches, which keeps the conversion defined.
 std::int64_t framesAt(const TimeSpec& time, int sampleRateHz) {
@@ -29,14 +37,6 @@ std::int64_t framesAt(const TimeSpec& time, int sampleRateHz) {
     if (time.unit == TimeSpec::Unit::kMilliseconds) frames = time.amount * sampleRateHz / kMillisecondsPerSecond;
     return static_cast<std::int64_t>(std::round(std::min(frames, kBeyondAnyFileFrames)));
 }
-
-host::MidiMessage midiMessage(std::int64_t frame, const NoteEvent& note) {
-    const auto number = static_cast<std::uint8_t>(note.note);
-    return note.on ? host::MidiMessage{frame, kNoteOnStatus, number, kNoteOnVelocity}
-                   : host::MidiMessage{frame, kNoteOffStatus, number, 0};
-}
-
-}  // namespace
 
 // A parameter set twice is refused rather than the last value kept.
 void applySettings(host::Effect& effect, const std::vector<ParameterAssignment>& settings) {

@@ -11,6 +11,9 @@
 
 namespace tapestop {
 
+// The frame a time names in a file at `sampleRateHz`, rounded to the nearest.
+std::int64_t framesAt(const TimeSpec& time, int sampleRateHz);
+
 // Sets each parameter; throws UsageError for a parameter set twice and for a
 // text the plug-in refuses, ParameterError for an unknown parameter.
 void applySettings(host::Effect& effect, const std::vector<ParameterAssignment>& settings);

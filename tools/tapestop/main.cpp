@@ -10,6 +10,7 @@
 #include <string>
 #include <variant>
 
+#include "Batch.h"
 #include "DefaultPlugin.h"
 #include "Demo.h"
 #include "Info.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
             if (!options) std::cout << tapestop::usageText();
             return options ? tapestop::show(*options) : 0;
         }
+        if (argc >= 2 && std::string(argv[1]) == "batch") return tapestop::runBatchCommand(argc - 2, argv + 2);
         return run(tapestop::parseCommandLine(argc, argv));
     } catch (const tapestop::Interrupted& interrupted) {
         std::cerr << "tapestop: " << interrupted.what() << "\n";
