@@ -36,11 +36,16 @@ dpkg -L dpf-plugins-vst | grep '\.so$' | while read -r plugin; do
 done
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer: all tests"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTOP_SANITIZE=address,undefined > /dev/null
+# Left out: what runs our libraries inside programs built without the
+# sanitizer (Python's interpreter, Debian's LV2 hosts), where the sanitizer's
+# runtime cannot come first, and the package, which ships the plain build.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTOP_SANITIZE=address,undefined \
+  -DTARVO_BUILD_PYTHON=OFF > /dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE 'lv2|package'
+
 
 step "ThreadSanitizer: concurrency"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPESTOP_SANITIZE=thread > /dev/null
