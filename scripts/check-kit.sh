@@ -12,7 +12,7 @@
 #   6. Ardour, in a private HOME and with LXVST_PATH unset: its default path
 #      holds <prefix>/lib/vst for the default prefixes, its scanner loads the
 #      plug-in installed in P/lib/vst, and with P laid over /usr/local (a
-#      private mount namespace) a new session lists it
+#      private mount namespace) a new session lists it in both formats
 # Usage: scripts/check-kit.sh [BUILD_DIR]   (BUILD_DIR: a configured build tree, default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -131,7 +131,11 @@ if unshare -m --propagation private true 2> /dev/null; then
     ardour env LD_LIBRARY_PATH=/usr/lib/ardour7 timeout 120 /usr/lib/ardour7/ardour-vst-scanner /usr/local/lib/vst/tapestop.so > /dev/null 2>&1
     ardour timeout 300 ardour7-lua "$scratch/list.lua"' 2>&1 | grep '^found' || true)"
   echo "Ardour lists: ${listed:-nothing}"
-  [ "$listed" = "found 1953198458 /usr/local/lib/vst/tapestop.so" ] || fail "Ardour did not find the installed plug-in"
+  # Both formats, each where it was installed: the VST 2.4 library and the
+  # LV2 bundle (Ardour's default LV2 path holds <prefix>/lib/lv2 as well).
+  grep -qx "found 1953198458 /usr/local/lib/vst/tapestop.so" <<< "$listed" ||
+    fail "Ardour did not find the installed VST 2.4 plug-in"
+  grep -q "^found urn:tarvo:tapestop " <<< "$listed" || fail "Ardour did not find the installed LV2 plug-in"
 else
   [ -n "${TAPESTOP_REQUIRE_REAL_HOST:-}" ] && fail "no mount namespace here (needs root): cannot lay the prefix over /usr/local"
   echo "skipped: Ardour's own search (needs a mount namespace, that is root)"
