@@ -30,15 +30,6 @@ constexpr auto kProcessEndLimit = std::chrono::seconds(10);
 // closing plug-in gives up its 60 s hang.
 constexpr auto kOutputLimit = std::chrono::seconds(30);
 
-// In a sanitizer build, the sanitizer would turn the plug-in's segmentation
-// fault into an abort and its exit(0) into a leak report; these tests are
-// about how the plug-in ends, so the sanitizer leaves both alone.
-void letFaultsThrough() {
-    const char* options = std::getenv("ASAN_OPTIONS");
-    const std::string joined = std::string(options == nullptr ? "" : options) + ":handle_segv=0:detect_leaks=0";
-    ::setenv("ASAN_OPTIONS", joined.c_str(), 1);
-}
-
 // True once the process is gone (or a zombie nobody has reaped yet).
 bool processEnded(pid_t pid) {
     const std::string stat = tooltest::slurp("/proc/" + std::to_string(pid) + "/stat");
@@ -65,7 +56,7 @@ bool waitForFile(const std::string& path) {
 }
 
 TEST(Isolation, AFailingPluginIsReportedAndLeavesNothingBehind) {
-    letFaultsThrough();
+    tooltest::letFaultsThrough();
     struct Row {
         const char* plugin;
         const char* message;
@@ -127,7 +118,7 @@ TEST(Isolation, AnInterruptEndsAnyRenderWithinASecond) {
 // child's socket and pipes open for its whole life. It ends with the
 // plug-in's process, and the crash is reported at once, in every command.
 TEST(Isolation, NothingThePluginForkedOutlivesItsProcess) {
-    letFaultsThrough();
+    tooltest::letFaultsThrough();
     tooltest::TempDir dir;
     tooltest::writeAudio(dir.file("in.wav"), tooltest::testSignal(kInputFrames, 2, kSampleRateHz));
     struct Row {
@@ -194,7 +185,7 @@ TEST(Isolation, APluginThatHangsWhileClosingCannotCostAFinishedRender) {
 // Every frame handed over, and then the plug-in's unloading crashes: the
 // finished output is kept over an earlier file, and the crash is a warning.
 TEST(Isolation, APluginThatCrashesWhileUnloadingCannotCostAFinishedRender) {
-    letFaultsThrough();
+    tooltest::letFaultsThrough();
     const tooltest::Audio input = tooltest::testSignal(kInputFrames, 2, kSampleRateHz);
     tooltest::TempDir dir;
     tooltest::writeAudio(dir.file("in.wav"), input);
@@ -210,7 +201,7 @@ TEST(Isolation, APluginThatCrashesWhileUnloadingCannotCostAFinishedRender) {
 // `info` runs the plug-in in a child as a render does: an exit or a crash
 // while it loads is reported, and what it prints stays off stdout.
 TEST(Isolation, InfoReportsHowThePluginEndedAndKeepsItsOutputClean) {
-    letFaultsThrough();
+    tooltest::letFaultsThrough();
     struct Row {
         const char* plugin;
         int exitCode;
