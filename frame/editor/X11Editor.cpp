@@ -12,6 +12,8 @@
 #include <cstring>
 #include <limits>
 
+#include "X11Display.h"
+
 namespace {
 
 constexpr double kPointsPerInch = 96.0;  // Xft.dpi at 100 %
@@ -99,7 +101,7 @@ double X11Editor::scale() {
         scale_ = usableScale(std::atof(gdkScale));
         return scale_;
     }
-    Display* display = display_ != nullptr ? displayOf(display_) : XOpenDisplay(nullptr);
+    Display* display = display_ != nullptr ? displayOf(display_) : tarvo::editor::openDisplay();
     scale_ = display != nullptr ? usableScale(resourceDotsPerInch(display) / kPointsPerInch) : 1.0;
     if (display != nullptr && display_ == nullptr) XCloseDisplay(display);
     return scale_;
@@ -122,7 +124,7 @@ bool X11Editor::getRect(ERect** rect) {
 bool X11Editor::open(void* parentWindow) {
     close();
     if (parentWindow == nullptr) return false;
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = tarvo::editor::openDisplay();
     if (display == nullptr) return false;
     ERect* rect = nullptr;
     getRect(&rect);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "PluginHost.h"
+#include "X11Display.h"
 
 namespace editortest {
 
@@ -56,7 +57,7 @@ struct Rect {
 class HostWindow {
 public:
     HostWindow(int width, int height) : width_(width), height_(height) {
-        display_ = XOpenDisplay(nullptr);
+        display_ = tarvo::editor::openDisplay();
         if (display_ == nullptr) throw std::runtime_error("no X display: run the editor tests under xvfb-run");
         XSetErrorHandler(countXError);
         const int screen = DefaultScreen(display_);

@@ -17,6 +17,7 @@
 #include "PluginHost.h"
 #include "RenderTimeline.h"
 #include "TransportHost.h"
+#include "X11Display.h"
 
 namespace tapestop {
 
@@ -109,7 +110,7 @@ struct HostWindow {
     Atom deleteWindow = 0;
 
     HostWindow(int width, int height, const std::string& title) {
-        display = XOpenDisplay(nullptr);
+        display = tarvo::editor::openDisplay();
         if (display == nullptr) throw std::runtime_error("cannot open the X display (is DISPLAY set?)");
         const int screen = DefaultScreen(display);
         window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
