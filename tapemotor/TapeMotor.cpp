@@ -240,6 +240,7 @@ void TapeMotor::rewindTape() {
     tape.speed = tape.liveShare = tape.curveExponent = 1.0f;
     tape.turnFraction = turnFraction(1.0f);
     tapeSpeed.store(1.0f, kRelaxed);
+    motorIsOff.store(false, kRelaxed);
     motorOff = switchWaiting = latchedOff = false;
     offsetPaceFrames = 0.0;  // the position is read afresh
     releaseAllNotes();
@@ -488,6 +489,7 @@ void TapeMotor::processReplacing(float** inputs, float** outputs, VstInt32 sampl
     runUntil(local, controls, inputs, outputs, frame, sampleFrames);
     tape = local;
     tapeSpeed.store(local.speed, kRelaxed);
+    motorIsOff.store(motorOff, kRelaxed);
 }
 
 // Frames [from, to), a waiting switch landing on its frame on the way.

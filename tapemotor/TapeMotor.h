@@ -54,6 +54,10 @@ public:
     // normal, 0 standstill, below 0 spinning back), for an editor to draw.
     // Written once per block by the audio thread; read by any thread.
     std::atomic<float> tapeSpeed{1.0f};
+    // Whether the motor was off at the end of the last block processed, by
+    // Trigger, a held note or a latch, so an editor lights its button for
+    // MIDI as for its own clicks. Written and read as tapeSpeed is.
+    std::atomic<bool> motorIsOff{false};
 
     // Any thread, also while audio runs: each parameter is one atomic host value.
     void setParameter(VstInt32 index, float value) override;
@@ -218,6 +222,6 @@ private:
     VstMidiEvent pendingEvents[kMaxEventsPerBlock];
 
     static_assert(std::atomic<float>::is_always_lock_free && sizeof(std::atomic<float>) == 4);
-    static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+    static_assert(std::atomic<std::int32_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
     static_assert(std::atomic<double>::is_always_lock_free && std::atomic<Reel*>::is_always_lock_free);
 };

@@ -159,7 +159,10 @@ private:
         return motor_.getParameterProperties(index, &properties) && (properties.flags & kVstParameterIsSwitch) != 0;
     }
     bool latching() { return mode_ >= 0 && sameText(parameterText(mode_), "latch"); }
-    bool motorOff() { return trigger_ >= 0 && motor_.getParameter(trigger_) >= kSwitchOnValue; }
+    bool triggerOn() { return trigger_ >= 0 && motor_.getParameter(trigger_) >= kSwitchOnValue; }
+    // Lit at once on a press, and for as long as the motor stays off, also
+    // when a MIDI note stopped it or a quantized start still waits.
+    bool buttonLit() { return triggerOn() || motor_.motorIsOff.load(std::memory_order_relaxed); }
     int controlAt(const Pointer& pointer) const {
         for (std::size_t slot = 0; slot < controls_.size(); ++slot)
             if (controlBox(slot).contains(pointer.x, pointer.y)) return controls_[slot];
@@ -186,6 +189,7 @@ private:
     double lastX_ = 0.0, lastY_ = 0.0;
     double reelAngle_ = 0.0;
     float drawnSpeed_ = -1.0f;
+    bool drawnMotorOff_ = false;
 };
 
 // --- Input.
@@ -194,7 +198,7 @@ void TapeMotorEditor::pressButton() {
     if (trigger_ < 0 || buttonHeld_) return;
     buttonHeld_ = true;
     beginEdit(trigger_);
-    changeParameter(trigger_, latching() && motorOff() ? 0.0f : 1.0f);
+    changeParameter(trigger_, latching() && triggerOn() ? 0.0f : 1.0f);
     redraw();
 }
 
@@ -279,12 +283,15 @@ bool TapeMotorEditor::keyUp(Key key) {
     return true;
 }
 
-// The reels turn with the tape; a still tape needs no new picture.
+// The reels turn with the tape; a still tape under an unchanged button
+// needs no new picture.
 bool TapeMotorEditor::animate() {
     const float speed = motor_.tapeSpeed.load(std::memory_order_relaxed);
     reelAngle_ = std::fmod(reelAngle_ + speed * kReelRadiansPerIdleAtFullSpeed, 2 * std::numbers::pi);
-    const bool changed = speed > 0.0f || speed != drawnSpeed_;
+    const bool off = motor_.motorIsOff.load(std::memory_order_relaxed);
+    const bool changed = speed != 0.0f || speed != drawnSpeed_ || off != drawnMotorOff_;
     drawnSpeed_ = speed;
+    drawnMotorOff_ = off;
     return changed;
 }
 
@@ -310,7 +317,7 @@ void TapeMotorEditor::drawHeader(cairo_t* cairo) {
 }
 
 void TapeMotorEditor::drawButton(cairo_t* cairo) {
-    const bool lit = motorOff();
+    const bool lit = buttonLit();
     roundedBox(cairo, kButton, 18.0);
     setColour(cairo, lit ? kAccent : kPanel);
     cairo_fill_preserve(cairo);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "BlockProcessor.h"
 #include "EditorRig.h"
 #include "TransportHost.h"
 
@@ -123,6 +124,30 @@ TEST_F(TapeMotorEditor, ButtonIsLitWhileTheMotorIsOff) {
     EXPECT_NE(on, off);
     EXPECT_EQ(offAgain, off);
     EXPECT_GT(meanBrightness(on), meanBrightness(off) + 50.0);
+}
+
+// A note held on the host's MIDI stops the motor as Trigger does: the button
+// shows it while the note is held, and goes dark after the release.
+TEST_F(TapeMotorEditor, ButtonIsLitWhileAMidiNoteHoldsTheMotorOff) {
+    constexpr std::uint8_t kNoteOn = 0x90, kNoteOff = 0x80;
+    effect->start(kSampleRateHz, kBlockFrames);
+    host::BlockProcessor player(*effect, 2, 2, kBlockFrames, {});
+    std::vector<float> in(kBlockFrames, 0.1f), out(kBlockFrames);
+    const float* ins[] = {in.data(), in.data()};
+    float* outs[] = {out.data(), out.data()};
+    const auto buttonAfterNote = [&](std::uint8_t status) {
+        player.schedule({{}, {{player.position(), status, 60, 100}}});
+        player.process(ins, outs, kBlockFrames);
+        for (int i = 0; i < 2; ++i) effect->dispatch(effEditIdle);
+        return window->picture(kButton);
+    };
+    const auto dark = window->picture(kButton);
+    const auto held = buttonAfterNote(kNoteOn);
+    const auto released = buttonAfterNote(kNoteOff);
+    EXPECT_GT(meanBrightness(held), meanBrightness(dark) + 50.0);
+    // The release starts the motor again at once (no Quantize): dark again.
+    EXPECT_EQ(released, dark);
+    EXPECT_EQ(effect->getParameter(parameterNamed("Trigger")), 0.0f);  // the note, not the parameter
 }
 
 // The host's changes come from any thread; the window shows them within
