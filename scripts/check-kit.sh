@@ -32,7 +32,7 @@ cmake --install "$build" --prefix "$prefix" > /dev/null
 for file in bin/tapestop lib/vst/tapestop.so lib/vst/tapemotor.so lib/libtarvo-frame.a lib/libtarvo-host.a \
             lib/libtarvo-editor.a include/tarvo/X11Editor.h \
             include/tarvo/AudioEffectX.h include/tarvo/PluginHost.h \
-            lib/cmake/TarvoFrame/TarvoFrameConfig.cmake lib/pkgconfig/tarvo-frame.pc; do
+            lib/cmake/TarvoFrame/TarvoFrameConfig.cmake lib/pkgconfig/tarvo-frame.pc lib/pkgconfig/tarvo-editor.pc; do
   [ -f "$prefix/$file" ] || fail "$file was not installed"
 done
 # The package's own files must not lead back into the source tree.
@@ -63,6 +63,10 @@ for example in StereoGain TempoTremolo NoteGate; do
     "$(pkg-config --variable=entrypoint tarvo-frame)" $(pkg-config --cflags --libs tarvo-frame) \
     -Wl,--version-script="$(pkg-config --variable=exportsmap tarvo-frame)" -Wl,--no-undefined
 done
+# An effect with a window takes tarvo-editor, which brings the frame, X11 and Cairo.
+g++ -O2 -shared -o "$scratch/pc-build/balance.so" "$consumer/Balance/Balance.cpp" \
+  "$(pkg-config --variable=entrypoint tarvo-frame)" $(pkg-config --cflags --libs tarvo-editor) \
+  -Wl,--version-script="$(pkg-config --variable=exportsmap tarvo-frame)" -Wl,--no-undefined
 
 step "every plug-in built: exports, tapestop info, a render"
 "$prefix/bin/tapestop" demo "$scratch/input.wav" > /dev/null
