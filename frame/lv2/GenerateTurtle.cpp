@@ -213,9 +213,11 @@ void controlPort(std::ostringstream& out, std::uint32_t index, const Parameter& 
     out << " [\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << index << " ;\n        lv2:symbol "
         << quoted(parameter.symbol) << " ;\n        lv2:name " << quoted(parameter.name) << " ;\n        lv2:default "
         << number(parameter.defaultValue) << " ;\n        lv2:minimum 0.0 ;\n        lv2:maximum 1.0";
+    // The port holds the host value from 0 to 1, not a value in the effect's
+    // unit: declared as that unit, hosts would show Mix at full as "1 %".
+    // The unit is told in words instead.
     if (!parameter.unit.empty())
-        out << " ;\n        units:unit [ a units:Unit ; rdfs:label " << quoted(parameter.unit) << " ; units:symbol "
-            << quoted(parameter.unit) << " ]";
+        out << " ;\n        rdfs:comment " << quoted("From 0 to 1; the effect shows it in " + parameter.unit);
     if (parameter.toggled) out << " ;\n        lv2:portProperty lv2:toggled";
     if (parameter.enumeration) out << " ;\n        lv2:portProperty lv2:enumeration";
     for (const ScalePoint& point : parameter.scalePoints)

@@ -40,6 +40,27 @@ TEST(Lv2Bundles, Lv2ValidateFindsNoErrorInAnyBundle) {
     }
 }
 
+// A control holds the host value from 0 to 1, so a unit on it would
+// misstate it (Mix at full read as "1 %"): the only ports with a unit are
+// the ones in frames, and a control's unit is told in its comment.
+TEST(Lv2Bundles, OnlyPortsInFramesDeclareAUnit) {
+    const std::regex unitTriple("<http://lv2plug.in/ns/extensions/units#unit> ([^ ]+) \\.");
+    for (const auto& bundle : kBundles) {
+        SCOPED_TRACE(bundle.target);
+        const std::string turtle = "file://" + lv2test::bundlePath(bundle) + "/" + bundle.target + ".ttl";
+        const tooltest::RunResult triples = runLv2Tool("sordi", {turtle});
+        ASSERT_EQ(triples.exitCode, 0) << triples.err;
+        int units = 0;
+        for (std::sregex_iterator unit(triples.out.begin(), triples.out.end(), unitTriple), end; unit != end; ++unit) {
+            EXPECT_EQ((*unit)[1], "<http://lv2plug.in/ns/extensions/units#frame>");
+            ++units;
+        }
+        if (std::string(bundle.target) != "tapemotor") continue;
+        EXPECT_EQ(units, 1) << "TapeMotor's tail";
+        EXPECT_NE(triples.out.find("#comment> \"From 0 to 1; the effect shows it in %\""), std::string::npos);
+    }
+}
+
 TEST(Lv2Bundles, Lv2lsListsEveryEffect) {
     const tooltest::RunResult result = runLv2Tool("lv2ls", {});
     ASSERT_EQ(result.exitCode, 0) << result.err;
