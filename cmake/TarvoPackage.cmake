@@ -59,6 +59,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tarvo Python module needs Debian's Python and numpy; Dask is optional.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-distributed")
+# Dask for render jobs; X11's, Cairo's and LV2's headers for the kit's
+# editor library and LV2 adapter.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-distributed, libx11-dev, libcairo2-dev, lv2-dev")
+# The Python module's compiled files are made on installing and removed
+# before removing, as Debian's Python packages do.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
