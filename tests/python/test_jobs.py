@@ -70,7 +70,7 @@ def test_batch_renders_skips_and_reports(folder):
     assert first["output"] == jobs[0]["output"] and first["error"] is None
     check_outputs(folder, same_as)
 
-    again = tapestop("batch", path / "jobs.json", "--report", path / "report.json", check=False)
+    again = tapestop("batch", "--jobs=2", "--report", path / "report.json", "--", path / "jobs.json", check=False)
     assert "4 jobs: 0 rendered, 2 skipped, 2 failed" in again.stdout
     os.utime(jobs[0]["input"])  # an input newer than its output renders again
     with open(jobs[1]["output"], "r+b") as cut:
@@ -81,8 +81,14 @@ def test_batch_renders_skips_and_reports(folder):
 
 @pytest.mark.parametrize("arguments, message", [
     (["-j", "0"], "bad job count '0'"),
+    (["--jobs", "2.5", "jobs.json"], "bad job count '2.5'"),
     (["--frobnicate"], "unknown option '--frobnicate'"),
     ([], "missing jobs file"),
+    (["a.json", "b.json"], "unexpected argument 'b.json'"),
+    (["-j", "2", "--jobs", "3", "jobs.json"], "given twice"),
+    (["--report", "a.json", "--report", "b.json", "jobs.json"], "option --report is given twice"),
+    (["--report"], "option --report needs a value"),
+    (["--force=yes", "jobs.json"], "option --force takes no value"),
 ])
 def test_a_batch_command_line_that_cannot_run_says_why(arguments, message):
     done = tapestop("batch", *arguments, check=False)
