@@ -16,6 +16,7 @@
 
 #include "BlockProcessor.h"
 #include "ChildProcess.h"
+#include "Info.h"
 #include "PluginHost.h"
 #include "TransportHost.h"
 
@@ -40,12 +41,9 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
-// What a plug-in says about itself when it is created. Plain data.
-struct Identity {
-    std::string name, vendor, product;
-    std::int32_t uniqueId = 0, version = 0, inputs = 0, outputs = 0, parameters = 0, programs = 0, flags = 0;
-    std::int64_t category = 0;
-};
+// What a plug-in says about itself when it is created, as `tapestop info`
+// reads it. Plain data.
+using Identity = tapestop::PluginIdentity;
 
 struct Transport {
     double tempoBpm = host::TransportHost::kDefaultTempoBpm;

@@ -97,7 +97,7 @@ Identity identityFrom(std::string bytes) {
     for (std::int32_t* value : {&identity.uniqueId, &identity.version, &identity.inputs, &identity.outputs,
                                 &identity.parameters, &identity.programs, &identity.flags})
         *value = reader.take<std::int32_t>();
-    identity.category = reader.take<std::int64_t>();
+    identity.category = reader.take<VstIntPtr>();
     return identity;
 }
 

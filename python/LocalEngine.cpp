@@ -55,22 +55,7 @@ void LocalEngine::step(const char* what) {
     if (progress_ != nullptr) progress_->step(what);
 }
 
-Identity LocalEngine::identity() {
-    const AEffect& record = *effect_.record();
-    Identity identity;
-    identity.name = effect_.effectName();
-    identity.vendor = effect_.vendorString();
-    identity.product = effect_.productString();
-    identity.uniqueId = record.uniqueID;
-    identity.version = record.version;
-    identity.inputs = record.numInputs;
-    identity.outputs = record.numOutputs;
-    identity.parameters = record.numParams;
-    identity.programs = record.numPrograms;
-    identity.flags = record.flags;
-    identity.category = effect_.dispatch(effGetPlugCategory);
-    return identity;
-}
+Identity LocalEngine::identity() { return tapestop::readIdentity(effect_); }
 
 std::vector<std::string> LocalEngine::parameterNames() {
     std::vector<std::string> names;
