@@ -12,7 +12,6 @@
 #include "Batch.h"
 #include "Engine.h"
 #include "Info.h"
-#include "IsolatedEngine.h"
 #include "Render.h"
 #include "RenderTimeline.h"
 
