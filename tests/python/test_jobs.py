@@ -95,16 +95,6 @@ def test_a_batch_command_line_that_cannot_run_says_why(arguments, message):
     assert done.returncode == 2 and message in done.stderr
 
 
-@pytest.mark.parametrize("text, message", [
-    ('{"input": "a.wav"}', "a JSON list of objects"),
-    ('[{"input": "a.wav",}]', "bad JSON at line 1, column 20"),
-])
-def test_a_jobs_file_that_is_no_list_of_jobs_says_why(tmp_path, text, message):
-    (tmp_path / "jobs.json").write_text(text)
-    done = tapestop("batch", tmp_path / "jobs.json", check=False)
-    assert done.returncode == 2 and message in done.stderr
-
-
 def test_render_jobs_from_python(folder):
     path, jobs, same_as = folder
     report = tarvo.render_jobs(jobs, workers=2)
@@ -164,13 +154,17 @@ def test_names_in_a_jobs_file_are_read_with_their_escapes(tmp_path, written, nam
 
 
 @pytest.mark.parametrize("text, message", [
+    ('{"input": "a.wav"}', "a JSON list of objects"),
+    ('[{"input": "a.wav",}]', "bad JSON at line 1, column 20"),
+    ('[{"input": "a.wav"} {"input": "b.wav"}]', "bad JSON at line 1, column 21: expected ']'"),
+    ('[{"input": "a.wav" "output": "b.wav"}]', "bad JSON at line 1, column 20: expected '}'"),
     ('[\n  {"input": "a\\q"}]', "bad JSON at line 2, column 15: unknown escape \\q"),
     ('[{"input": "a.wav"}] x', "unexpected text after the end"),
     ('[{"input": "a.wav', "a string is not closed"),
     ("[" * 70 + "]" * 70, "nested too deeply"),
     ('[{"input" "a.wav"}]', "expected ':'"),
 ])
-def test_a_jobs_file_with_bad_json_names_where(tmp_path, text, message):
+def test_a_jobs_file_that_is_no_list_of_jobs_says_why(tmp_path, text, message):
     (tmp_path / "jobs.json").write_text(text)
     done = tapestop("batch", tmp_path / "jobs.json", check=False)
     assert done.returncode == 2 and message in done.stderr
