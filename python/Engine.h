@@ -1,5 +1,6 @@
 // What the Python module does with one plug-in, whether it runs in this
-// process (LocalEngine) or in a child process of its own (IsolatedEngine).
+// process (LocalEngine.cpp) or in a child process of its own
+// (IsolatedEngine.cpp).
 // The module's Plugin object holds one engine and knows nothing of where it
 // runs.
 //
@@ -16,6 +17,7 @@
 
 #include "BlockProcessor.h"
 #include "ChildProcess.h"
+#include "Info.h"
 #include "PluginHost.h"
 #include "TransportHost.h"
 
@@ -34,18 +36,21 @@ public:
     using PluginError::PluginError;
 };
 
+// The user interrupted the parent while an isolated plug-in ran.
+class Interrupted : public PluginCrashed {
+public:
+    using PluginCrashed::PluginCrashed;
+};
+
 // Bad input from the caller (Python's ValueError).
 class InputError : public std::invalid_argument {
 public:
     using std::invalid_argument::invalid_argument;
 };
 
-// What a plug-in says about itself when it is created. Plain data.
-struct Identity {
-    std::string name, vendor, product;
-    std::int32_t uniqueId = 0, version = 0, inputs = 0, outputs = 0, parameters = 0, programs = 0, flags = 0;
-    std::int64_t category = 0;
-};
+// What a plug-in says about itself when it is created, as `tapestop info`
+// reads it. Plain data.
+using Identity = tapestop::PluginIdentity;
 
 struct Transport {
     double tempoBpm = host::TransportHost::kDefaultTempoBpm;
@@ -105,42 +110,15 @@ std::unique_ptr<Engine> loadEngine(const LoadOptions& options);
 
 // The plug-in in this process, driven through the host library. `progress`,
 // when given, hears of each step and block (in an isolated plug-in's child).
-class LocalEngine : public Engine {
-public:
-    LocalEngine(const LoadOptions& options, host::ChildProgress* progress = nullptr);
-    ~LocalEngine() override;
+std::unique_ptr<Engine> makeLocalEngine(const LoadOptions& options, host::ChildProgress* progress = nullptr);
 
-    Identity identity() override;
-    std::vector<std::string> parameterNames() override;
-    float parameter(std::int32_t index) override;
-    void setParameter(std::int32_t index, float value) override;
-    std::string parameterDisplay(std::int32_t index) override;
-    std::string parameterLabel(std::int32_t index) override;
-    std::optional<float> valueOfText(std::int32_t index, const std::string& text) override;
-    std::vector<std::string> programNames() override;
-    std::int32_t program() override;
-    void setProgram(std::int32_t index) override;
-    std::string state() override;
-    void setState(const std::string& bytes) override;
-    std::int64_t tailFrames() override;
-    std::int64_t latencyFrames() override;
-    void reset() override;
-    void startStream(const Transport& transport) override;
-    void setTransport(const Transport& transport) override;
-    void schedule(const host::Timeline& events) override;
-    void process(const float* const* in, float* const* out, std::int64_t frames, bool onBlockGrid) override;
-    std::int64_t streamPosition() override;
-
-private:
-    void step(const char* what);
-
-    LoadOptions options_;
-    host::ChildProgress* progress_;
-    host::PluginLibrary library_;
-    host::TransportHost transport_;
-    host::Effect effect_;
-    Transport transportSettings_;
-    std::unique_ptr<host::BlockProcessor> stream_;
-};
+// A plug-in in a child process of its own: a crash, abort, exit or hang of the
+// plug-in ends only the child; the call that met it throws PluginCrashed
+// naming the signal and the last step, and every later call says the plug-in
+// is gone. While one lives, the host library's interrupt watch holds SIGINT,
+// SIGTERM, SIGHUP and SIGQUIT: such a signal ends the child, and the next call
+// throws Interrupted. Throws PluginError when the child cannot load or create
+// the plug-in, PluginCrashed when it dies trying.
+std::unique_ptr<Engine> makeIsolatedEngine(const LoadOptions& options);
 
 }  // namespace tarvo

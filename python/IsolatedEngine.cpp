@@ -1,4 +1,4 @@
-#include "IsolatedEngine.h"
+#include "Engine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -97,7 +97,7 @@ Identity identityFrom(std::string bytes) {
     for (std::int32_t* value : {&identity.uniqueId, &identity.version, &identity.inputs, &identity.outputs,
                                 &identity.parameters, &identity.programs, &identity.flags})
         *value = reader.take<std::int32_t>();
-    identity.category = reader.take<std::int64_t>();
+    identity.category = reader.take<VstIntPtr>();
     return identity;
 }
 
@@ -128,9 +128,7 @@ std::int64_t channelsOf(const Identity& identity) {
     return std::max(identity.inputs, 0) + std::max(identity.outputs, 0);
 }
 
-}  // namespace
-
-struct IsolatedEngine::Request {
+struct Request {
     Op op = Op::kLoaded;
     std::int32_t index = 0;
     std::int64_t count = 0;
@@ -139,18 +137,13 @@ struct IsolatedEngine::Request {
     std::uint64_t payloadBytes = 0;
 };
 
-struct IsolatedEngine::Reply {
+struct Reply {
     Status status = Status::kOk;
     std::int32_t flag = 0;
     std::int64_t count = 0;
     double number = 0.0;
     std::uint64_t payloadBytes = 0;
 };
-
-namespace {
-
-using Request = IsolatedEngine::Request;
-using Reply = IsolatedEngine::Reply;
 
 Reply withPayload(void* shared, const std::string& bytes) {
     if (bytes.size() > kPayloadBytes)
@@ -162,7 +155,7 @@ Reply withPayload(void* shared, const std::string& bytes) {
     return reply;
 }
 
-Reply answer(LocalEngine& engine, const Request& request, void* shared) {
+Reply answer(Engine& engine, const Request& request, void* shared) {
     const std::string payload(payloadArea(shared), std::min<std::uint64_t>(request.payloadBytes, kPayloadBytes));
     Reply reply;
     switch (request.op) {
@@ -217,10 +210,10 @@ Reply failure(void* shared, Status status, const char* message) {
 // The child: loads the plug-in, says so, then answers requests until told
 // to close or the parent is gone.
 int serve(const LoadOptions& options, host::ChildContext& context) {
-    std::unique_ptr<LocalEngine> engine;
+    std::unique_ptr<Engine> engine;
     Reply loaded;
     try {
-        engine = std::make_unique<LocalEngine>(options, &context.progress());
+        engine = makeLocalEngine(options, &context.progress());
     } catch (const std::exception& error) {
         loaded = failure(context.shared(), Status::kPluginError, error.what());
     }
@@ -240,150 +233,170 @@ int serve(const LoadOptions& options, host::ChildContext& context) {
     return 0;
 }
 
+// A plug-in in a child process of its own: every call crosses to the child
+// as a small message, with texts, states, events and audio in memory both
+// sides share.
+class IsolatedEngine final : public Engine {
+public:
+    explicit IsolatedEngine(const LoadOptions& options) : options_(options) {
+        try {
+            child_ = std::make_unique<host::ChildProcess>(
+                [options](host::ChildContext& context) { return serve(options, context); },
+                kPayloadBytes + kAudioBytes);
+        } catch (const host::HostError& error) {
+            throw PluginError(error.what());
+        }
+        Reply loaded;
+        const auto received = child_->receive(&loaded, sizeof loaded, options_.timeLimitSeconds);
+        if (received != host::ChildProcess::Received::kMessage) childEnded();
+        if (loaded.status != Status::kOk) {
+            const std::string message = payloadOf(loaded);
+            child_->finish(options_.timeLimitSeconds);
+            throw PluginError(message);
+        }
+        identity_ = identityFrom(payloadOf(call(Request{Op::kIdentity})));
+    }
+
+    ~IsolatedEngine() override {
+        if (!goneBecause_.empty() || !child_) return;
+        Request close{Op::kClose};
+        Reply closed;
+        if (child_->send(&close, sizeof close)) child_->receive(&closed, sizeof closed, options_.timeLimitSeconds);
+        child_->finish(options_.timeLimitSeconds);
+    }
+
+    Identity identity() override { return identity_; }
+
+    std::vector<std::string> parameterNames() override {
+        return textListFrom(payloadOf(call(Request{Op::kParameterNames})));
+    }
+
+    float parameter(std::int32_t index) override {
+        return static_cast<float>(call(Request{Op::kParameter, index}).number);
+    }
+
+    void setParameter(std::int32_t index, float value) override {
+        call(Request{Op::kSetParameter, index, 0, value});
+    }
+
+    std::string parameterDisplay(std::int32_t index) override { return payloadOf(call(Request{Op::kDisplay, index})); }
+
+    std::string parameterLabel(std::int32_t index) override { return payloadOf(call(Request{Op::kLabel, index})); }
+
+    std::optional<float> valueOfText(std::int32_t index, const std::string& text) override {
+        const Reply reply = call(Request{Op::kValueOfText, index}, text);
+        if (reply.flag == 0) return std::nullopt;
+        return static_cast<float>(reply.number);
+    }
+
+    std::vector<std::string> programNames() override {
+        return textListFrom(payloadOf(call(Request{Op::kProgramNames})));
+    }
+
+    std::int32_t program() override { return static_cast<std::int32_t>(call(Request{Op::kProgram}).count); }
+
+    void setProgram(std::int32_t index) override { call(Request{Op::kSetProgram, index}); }
+
+    std::string state() override { return payloadOf(call(Request{Op::kState})); }
+
+    void setState(const std::string& bytes) override { call(Request{Op::kSetState}, bytes); }
+
+    std::int64_t tailFrames() override { return call(Request{Op::kTail}).count; }
+
+    std::int64_t latencyFrames() override { return call(Request{Op::kLatency}).count; }
+
+    void reset() override { call(Request{Op::kReset}); }
+
+    void startStream(const Transport& transport) override {
+        call(Request{Op::kStartStream, 0, 0, transport.tempoBpm, transport.beatsPerBar, transport.beatUnit});
+    }
+
+    void setTransport(const Transport& transport) override {
+        call(Request{Op::kSetTransport, 0, 0, transport.tempoBpm, transport.beatsPerBar, transport.beatUnit});
+    }
+
+    // Long timelines cross in pieces that fit the payload.
+    void schedule(const host::Timeline& events) override {
+        const std::size_t perPiece = (kPayloadBytes - 2 * sizeof(std::uint64_t)) / kEventBytes;
+        std::size_t parameter = 0;
+        std::size_t midi = 0;
+        do {
+            host::Timeline piece;
+            const std::size_t parameters = std::min(perPiece, events.parameters.size() - parameter);
+            const std::size_t messages = std::min(perPiece - parameters, events.midi.size() - midi);
+            const auto firstChange = events.parameters.begin() + static_cast<std::ptrdiff_t>(parameter);
+            piece.parameters.assign(firstChange, firstChange + static_cast<std::ptrdiff_t>(parameters));
+            piece.midi.assign(events.midi.begin() + midi, events.midi.begin() + midi + messages);
+            parameter += parameters;
+            midi += messages;
+            call(Request{Op::kSchedule}, timelineBytes(piece));
+        } while (parameter < events.parameters.size() || midi < events.midi.size());
+    }
+
+    // The audio crosses a chunk at a time; on the block grid, a chunk is a whole
+    // number of blocks, so the grid stays where the stream put it.
+    void process(const float* const* in, float* const* out, std::int64_t frames, bool onBlockGrid) override {
+        const std::int64_t inputs = std::max(identity_.inputs, 0);
+        const std::int64_t outputs = std::max(identity_.outputs, 0);
+        const std::int64_t capacity =
+            static_cast<std::int64_t>(kAudioBytes / sizeof(float)) / std::max<std::int64_t>(channelsOf(identity_), 1);
+        const std::int64_t block = options_.blockFrames;
+        const std::int64_t chunk = onBlockGrid && capacity >= block ? capacity / block * block : capacity;
+        float* audio = audioArea(child_->shared());
+        for (std::int64_t done = 0; done < frames;) {
+            const std::int64_t count = std::min(chunk, frames - done);
+            for (std::int64_t c = 0; c < inputs; ++c) std::copy_n(in[c] + done, count, audio + c * count);
+            Request request{Op::kProcess, 0, count, 0.0, onBlockGrid ? 1 : 0};
+            call(request);
+            for (std::int64_t c = 0; c < outputs; ++c) std::copy_n(audio + (inputs + c) * count, count, out[c] + done);
+            done += count;
+        }
+    }
+
+    std::int64_t streamPosition() override { return call(Request{Op::kPosition}).count; }
+
+private:
+    Reply call(const Request& request, const std::string& payload = {}) {
+        if (!goneBecause_.empty()) throw PluginCrashed(goneBecause_ + "; load it again");
+        if (payload.size() > kPayloadBytes)
+            throw InputError("an isolated plug-in takes at most " + std::to_string(kPayloadBytes) +
+                             " bytes at once, not " + std::to_string(payload.size()));
+        std::memcpy(payloadArea(child_->shared()), payload.data(), payload.size());
+        Request sent = request;
+        sent.payloadBytes = payload.size();
+        Reply reply;
+        if (!child_->send(&sent, sizeof sent) ||
+            child_->receive(&reply, sizeof reply, options_.timeLimitSeconds) != host::ChildProcess::Received::kMessage)
+            childEnded();
+        if (reply.status == Status::kInputError) throw InputError(payloadOf(reply));
+        if (reply.status == Status::kPluginError) throw PluginError(payloadOf(reply));
+        return reply;
+    }
+
+    std::string payloadOf(const Reply& reply) {
+        return std::string(payloadArea(child_->shared()), std::min<std::uint64_t>(reply.payloadBytes, kPayloadBytes));
+    }
+
+    [[noreturn]] void childEnded() {
+        host::ChildOutcome outcome = child_->finish(0.0);
+        // A child killed here was waited for as long as a call may take.
+        if (outcome.ending == host::ChildOutcome::Ending::kTimedOut)
+            outcome.timeLimitSeconds = options_.timeLimitSeconds;
+        goneBecause_ = "the plug-in " + outcome.describe();
+        if (outcome.ending == host::ChildOutcome::Ending::kInterrupted) throw Interrupted(goneBecause_);
+        throw PluginCrashed(goneBecause_);
+    }
+
+    LoadOptions options_;
+    std::unique_ptr<host::ChildProcess> child_;
+    std::string goneBecause_;  // set once the child has ended
+    Identity identity_;
+};
+
 }  // namespace
 
-IsolatedEngine::IsolatedEngine(const LoadOptions& options) : options_(options) {
-    try {
-        child_ = std::make_unique<host::ChildProcess>(
-            [options](host::ChildContext& context) { return serve(options, context); }, kPayloadBytes + kAudioBytes);
-    } catch (const host::HostError& error) {
-        throw PluginError(error.what());
-    }
-    Reply loaded;
-    const auto received = child_->receive(&loaded, sizeof loaded, options_.timeLimitSeconds);
-    if (received != host::ChildProcess::Received::kMessage) childEnded();
-    if (loaded.status != Status::kOk) {
-        const std::string message = payloadOf(loaded);
-        child_->finish(options_.timeLimitSeconds);
-        throw PluginError(message);
-    }
-    identity_ = identityFrom(payloadOf(call(Request{Op::kIdentity})));
+std::unique_ptr<Engine> makeIsolatedEngine(const LoadOptions& options) {
+    return std::make_unique<IsolatedEngine>(options);
 }
-
-IsolatedEngine::~IsolatedEngine() {
-    if (!goneBecause_.empty() || !child_) return;
-    Request close{Op::kClose};
-    Reply closed;
-    if (child_->send(&close, sizeof close)) child_->receive(&closed, sizeof closed, options_.timeLimitSeconds);
-    child_->finish(options_.timeLimitSeconds);
-}
-
-std::string IsolatedEngine::payloadOf(const Reply& reply) {
-    return std::string(payloadArea(child_->shared()), std::min<std::uint64_t>(reply.payloadBytes, kPayloadBytes));
-}
-
-void IsolatedEngine::childEnded() {
-    host::ChildOutcome outcome = child_->finish(0.0);
-    // A child killed here was waited for as long as a call may take.
-    if (outcome.ending == host::ChildOutcome::Ending::kTimedOut) outcome.timeLimitSeconds = options_.timeLimitSeconds;
-    goneBecause_ = "the plug-in " + outcome.describe();
-    if (outcome.ending == host::ChildOutcome::Ending::kInterrupted) throw Interrupted(goneBecause_);
-    throw PluginCrashed(goneBecause_);
-}
-
-IsolatedEngine::Reply IsolatedEngine::call(const Request& request, const std::string& payload) {
-    if (!goneBecause_.empty()) throw PluginCrashed(goneBecause_ + "; load it again");
-    if (payload.size() > kPayloadBytes)
-        throw InputError("an isolated plug-in takes at most " + std::to_string(kPayloadBytes) + " bytes at once, not " +
-                         std::to_string(payload.size()));
-    std::memcpy(payloadArea(child_->shared()), payload.data(), payload.size());
-    Request sent = request;
-    sent.payloadBytes = payload.size();
-    Reply reply;
-    if (!child_->send(&sent, sizeof sent) ||
-        child_->receive(&reply, sizeof reply, options_.timeLimitSeconds) != host::ChildProcess::Received::kMessage)
-        childEnded();
-    if (reply.status == Status::kInputError) throw InputError(payloadOf(reply));
-    if (reply.status == Status::kPluginError) throw PluginError(payloadOf(reply));
-    return reply;
-}
-
-Identity IsolatedEngine::identity() { return identity_; }
-
-std::vector<std::string> IsolatedEngine::parameterNames() {
-    return textListFrom(payloadOf(call(Request{Op::kParameterNames})));
-}
-
-float IsolatedEngine::parameter(std::int32_t index) {
-    return static_cast<float>(call(Request{Op::kParameter, index}).number);
-}
-
-void IsolatedEngine::setParameter(std::int32_t index, float value) {
-    call(Request{Op::kSetParameter, index, 0, value});
-}
-
-std::string IsolatedEngine::parameterDisplay(std::int32_t index) { return payloadOf(call(Request{Op::kDisplay, index})); }
-
-std::string IsolatedEngine::parameterLabel(std::int32_t index) { return payloadOf(call(Request{Op::kLabel, index})); }
-
-std::optional<float> IsolatedEngine::valueOfText(std::int32_t index, const std::string& text) {
-    const Reply reply = call(Request{Op::kValueOfText, index}, text);
-    if (reply.flag == 0) return std::nullopt;
-    return static_cast<float>(reply.number);
-}
-
-std::vector<std::string> IsolatedEngine::programNames() {
-    return textListFrom(payloadOf(call(Request{Op::kProgramNames})));
-}
-
-std::int32_t IsolatedEngine::program() { return static_cast<std::int32_t>(call(Request{Op::kProgram}).count); }
-
-void IsolatedEngine::setProgram(std::int32_t index) { call(Request{Op::kSetProgram, index}); }
-
-std::string IsolatedEngine::state() { return payloadOf(call(Request{Op::kState})); }
-
-void IsolatedEngine::setState(const std::string& bytes) { call(Request{Op::kSetState}, bytes); }
-
-std::int64_t IsolatedEngine::tailFrames() { return call(Request{Op::kTail}).count; }
-
-std::int64_t IsolatedEngine::latencyFrames() { return call(Request{Op::kLatency}).count; }
-
-void IsolatedEngine::reset() { call(Request{Op::kReset}); }
-
-void IsolatedEngine::startStream(const Transport& transport) {
-    call(Request{Op::kStartStream, 0, 0, transport.tempoBpm, transport.beatsPerBar, transport.beatUnit});
-}
-
-void IsolatedEngine::setTransport(const Transport& transport) {
-    call(Request{Op::kSetTransport, 0, 0, transport.tempoBpm, transport.beatsPerBar, transport.beatUnit});
-}
-
-// Long timelines cross in pieces that fit the payload.
-void IsolatedEngine::schedule(const host::Timeline& events) {
-    const std::size_t perPiece = (kPayloadBytes - 2 * sizeof(std::uint64_t)) / kEventBytes;
-    std::size_t parameter = 0;
-    std::size_t midi = 0;
-    do {
-        host::Timeline piece;
-        const std::size_t parameters = std::min(perPiece, events.parameters.size() - parameter);
-        const std::size_t messages = std::min(perPiece - parameters, events.midi.size() - midi);
-        piece.parameters.assign(events.parameters.begin() + parameter, events.parameters.begin() + parameter + parameters);
-        piece.midi.assign(events.midi.begin() + midi, events.midi.begin() + midi + messages);
-        parameter += parameters;
-        midi += messages;
-        call(Request{Op::kSchedule}, timelineBytes(piece));
-    } while (parameter < events.parameters.size() || midi < events.midi.size());
-}
-
-// The audio crosses a chunk at a time; on the block grid, a chunk is a whole
-// number of blocks, so the grid stays where the stream put it.
-void IsolatedEngine::process(const float* const* in, float* const* out, std::int64_t frames, bool onBlockGrid) {
-    const std::int64_t inputs = std::max(identity_.inputs, 0);
-    const std::int64_t outputs = std::max(identity_.outputs, 0);
-    const std::int64_t capacity = static_cast<std::int64_t>(kAudioBytes / sizeof(float)) / std::max<std::int64_t>(channelsOf(identity_), 1);
-    const std::int64_t block = options_.blockFrames;
-    const std::int64_t chunk = onBlockGrid && capacity >= block ? capacity / block * block : capacity;
-    float* audio = audioArea(child_->shared());
-    for (std::int64_t done = 0; done < frames;) {
-        const std::int64_t count = std::min(chunk, frames - done);
-        for (std::int64_t c = 0; c < inputs; ++c) std::copy_n(in[c] + done, count, audio + c * count);
-        Request request{Op::kProcess, 0, count, 0.0, onBlockGrid ? 1 : 0};
-        call(request);
-        for (std::int64_t c = 0; c < outputs; ++c) std::copy_n(audio + (inputs + c) * count, count, out[c] + done);
-        done += count;
-    }
-}
-
-std::int64_t IsolatedEngine::streamPosition() { return call(Request{Op::kPosition}).count; }
 
 }  // namespace tarvo

@@ -12,7 +12,6 @@
 #include "Batch.h"
 #include "Engine.h"
 #include "Info.h"
-#include "IsolatedEngine.h"
 #include "Render.h"
 #include "RenderTimeline.h"
 
@@ -171,7 +170,7 @@ PYBIND11_MODULE(_tarvo, m) {
                  info["parameters"] = id.parameters;
                  info["programs"] = id.programs;
                  info["flags"] = id.flags;
-                 info["category"] = tapestop::categoryName(static_cast<VstIntPtr>(id.category));
+                 info["category"] = tapestop::categoryName(id.category);
                  return info;
              })
         .def("parameter_names",

@@ -70,7 +70,7 @@ def test_batch_renders_skips_and_reports(folder):
     assert first["output"] == jobs[0]["output"] and first["error"] is None
     check_outputs(folder, same_as)
 
-    again = tapestop("batch", path / "jobs.json", "--report", path / "report.json", check=False)
+    again = tapestop("batch", "--jobs=2", "--report", path / "report.json", "--", path / "jobs.json", check=False)
     assert "4 jobs: 0 rendered, 2 skipped, 2 failed" in again.stdout
     os.utime(jobs[0]["input"])  # an input newer than its output renders again
     with open(jobs[1]["output"], "r+b") as cut:
@@ -81,21 +81,17 @@ def test_batch_renders_skips_and_reports(folder):
 
 @pytest.mark.parametrize("arguments, message", [
     (["-j", "0"], "bad job count '0'"),
+    (["--jobs", "2.5", "jobs.json"], "bad job count '2.5'"),
     (["--frobnicate"], "unknown option '--frobnicate'"),
     ([], "missing jobs file"),
+    (["a.json", "b.json"], "unexpected argument 'b.json'"),
+    (["-j", "2", "--jobs", "3", "jobs.json"], "given twice"),
+    (["--report", "a.json", "--report", "b.json", "jobs.json"], "option --report is given twice"),
+    (["--report"], "option --report needs a value"),
+    (["--force=yes", "jobs.json"], "option --force takes no value"),
 ])
 def test_a_batch_command_line_that_cannot_run_says_why(arguments, message):
     done = tapestop("batch", *arguments, check=False)
-    assert done.returncode == 2 and message in done.stderr
-
-
-@pytest.mark.parametrize("text, message", [
-    ('{"input": "a.wav"}', "a JSON list of objects"),
-    ('[{"input": "a.wav",}]', "bad JSON at line 1, column 20"),
-])
-def test_a_jobs_file_that_is_no_list_of_jobs_says_why(tmp_path, text, message):
-    (tmp_path / "jobs.json").write_text(text)
-    done = tapestop("batch", tmp_path / "jobs.json", check=False)
     assert done.returncode == 2 and message in done.stderr
 
 
@@ -158,13 +154,17 @@ def test_names_in_a_jobs_file_are_read_with_their_escapes(tmp_path, written, nam
 
 
 @pytest.mark.parametrize("text, message", [
+    ('{"input": "a.wav"}', "a JSON list of objects"),
+    ('[{"input": "a.wav",}]', "bad JSON at line 1, column 20"),
+    ('[{"input": "a.wav"} {"input": "b.wav"}]', "bad JSON at line 1, column 21: expected ']'"),
+    ('[{"input": "a.wav" "output": "b.wav"}]', "bad JSON at line 1, column 20: expected '}'"),
     ('[\n  {"input": "a\\q"}]', "bad JSON at line 2, column 15: unknown escape \\q"),
     ('[{"input": "a.wav"}] x', "unexpected text after the end"),
     ('[{"input": "a.wav', "a string is not closed"),
     ("[" * 70 + "]" * 70, "nested too deeply"),
     ('[{"input" "a.wav"}]', "expected ':'"),
 ])
-def test_a_jobs_file_with_bad_json_names_where(tmp_path, text, message):
+def test_a_jobs_file_that_is_no_list_of_jobs_says_why(tmp_path, text, message):
     (tmp_path / "jobs.json").write_text(text)
     done = tapestop("batch", tmp_path / "jobs.json", check=False)
     assert done.returncode == 2 and message in done.stderr

@@ -19,11 +19,13 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "AudioFile.h"
 #include "ChildProcess.h"
+#include "CommandLine.h"
 #include "Info.h"
 #include "JsonReader.h"
 #include "Options.h"
@@ -446,36 +448,25 @@ constexpr int kMaxWorkers = 1024;
 
 BatchCommand parseBatchCommand(int argc, char** argv) {
     BatchCommand command;
-    std::vector<std::string> positional;
-    for (int i = 0; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw UsageError("option " + argument + " needs a value");
-            return argv[++i];
-        };
-        if (argument == "--help" || argument == "-h") {
-            command.help = true;
-        } else if (argument == "-j" || argument == "--jobs") {
-            const std::string text = value();
-            char* end = nullptr;
-            const long count = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || count < 1 || count > kMaxWorkers)
-                throw UsageError("bad job count '" + text + "': give a whole number from 1 to 1024");
-            command.workers = static_cast<int>(count);
-        } else if (argument == "--force") {
-            command.force = true;
-        } else if (argument == "--report") {
-            command.reportPath = value();
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw UsageError("unknown option '" + argument + "'");
-        } else {
-            positional.push_back(argument);
-        }
-    }
+    // -j and --jobs are one option: either may be given, once.
+    const auto takeJobCount = [&](const std::string& text) {
+        if (command.workers != 0) throw UsageError("option -j/--jobs is given twice; give it once");
+        const std::optional<long long> count = wholeNumber(text, 1, kMaxWorkers);
+        if (!count)
+            throw UsageError("bad job count '" + text + "': give a whole number from 1 to " + std::to_string(kMaxWorkers));
+        command.workers = static_cast<int>(*count);
+    };
+    const std::vector<OptionRule> rules{
+        {"-j", false, [&](auto value) { takeJobCount(value()); }},
+        {"--jobs", false, [&](auto value) { takeJobCount(value()); }},
+        {"--force", false, [&](auto) { command.force = true; }},
+        {"--report", false, [&](auto value) { command.reportPath = value(); }},
+    };
+    const ParsedArguments parsed = parseArguments(std::vector<std::string>(argv, argv + argc), rules);
+    command.help = parsed.helpAsked;
     if (command.help) return command;
-    if (positional.empty()) throw UsageError("missing jobs file (a JSON list of render jobs)");
-    if (positional.size() > 1) throw UsageError("unexpected argument '" + positional[1] + "'");
-    command.jobsPath = positional[0];
+    expectPositional(parsed.positional, 1, "jobs file (a JSON list of render jobs)");
+    command.jobsPath = parsed.positional[0];
     return command;
 }
 

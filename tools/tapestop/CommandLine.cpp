@@ -90,13 +90,20 @@ std::optional<double> parseDecimal(const std::string& text) {
     return value;
 }
 
-long long parseWholeNumber(const std::string& option, const std::string& text, long long low, long long high) {
+std::optional<long long> wholeNumber(const std::string& text, long long low, long long high) {
     const std::optional<double> value = parseDecimal(text);
     if (!value || *value != std::floor(*value) || *value < static_cast<double>(low) ||
         *value > static_cast<double>(high))
+        return std::nullopt;
+    return static_cast<long long>(*value);
+}
+
+long long parseWholeNumber(const std::string& option, const std::string& text, long long low, long long high) {
+    const std::optional<long long> value = wholeNumber(text, low, high);
+    if (!value)
         throw UsageError("bad value '" + text + "' for " + option + ": give a whole number from " +
                          std::to_string(low) + " to " + std::to_string(high));
-    return static_cast<long long>(*value);
+    return *value;
 }
 
 }  // namespace tapestop

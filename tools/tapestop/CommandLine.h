@@ -46,6 +46,10 @@ void expectPositional(const std::vector<std::string>& positional, std::size_t co
 // point and exponent ("0x100", "inf" and "nan" are not numbers here).
 std::optional<double> parseDecimal(const std::string& text);
 
+// A whole number from low to high, written as parseDecimal reads it ("2",
+// "2.0", "2e0"), or nothing.
+std::optional<long long> wholeNumber(const std::string& text, long long low, long long high);
+
 // A whole number from low to high for `option`, or UsageError.
 long long parseWholeNumber(const std::string& option, const std::string& text, long long low, long long high);
 

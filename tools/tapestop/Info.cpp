@@ -77,6 +77,23 @@ std::vector<CanDoAnswer> readCanDo(host::Effect& effect) {
     return answers;
 }
 
+PluginIdentity readIdentity(host::Effect& effect) {
+    const AEffect& record = *effect.record();
+    PluginIdentity identity;
+    identity.name = effect.effectName();
+    identity.vendor = effect.vendorString();
+    identity.product = effect.productString();
+    identity.uniqueId = record.uniqueID;
+    identity.version = record.version;
+    identity.inputs = record.numInputs;
+    identity.outputs = record.numOutputs;
+    identity.parameters = record.numParams;
+    identity.programs = record.numPrograms;
+    identity.flags = record.flags;
+    identity.category = effect.dispatch(effGetPlugCategory);
+    return identity;
+}
+
 std::string categoryName(VstIntPtr category) {
     switch (category) {
         case kPlugCategUnknown: return "unknown";
@@ -108,24 +125,6 @@ std::vector<ParameterInfo> readParameters(host::Effect& effect) {
         parameters.push_back(ParameterInfo{effect.parameterName(i), effect.parameterLabel(i), effect.getParameter(i),
                                            effect.parameterDisplay(i), readProperties(effect, i)});
     return parameters;
-}
-
-void readIdentity(host::Effect& effect, PluginInfo& info) {
-    const AEffect& record = *effect.record();
-    info.uniqueId = record.uniqueID;
-    info.version = record.version;
-    info.inputs = record.numInputs;
-    info.outputs = record.numOutputs;
-    info.flags = record.flags;
-    info.programs = record.numPrograms;
-    info.initialDelayFrames = record.initialDelay;
-    info.name = effect.effectName();
-    info.vendor = effect.vendorString();
-    info.product = effect.productString();
-    info.vendorVersion = effect.dispatch(effGetVendorVersion);
-    info.vstVersion = effect.dispatch(effGetVstVersion);
-    info.category = effect.dispatch(effGetPlugCategory);
-    info.tailFrames = effect.dispatch(effGetTailSize);
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -286,7 +285,11 @@ void writeJsonParameters(std::ostringstream& out, const std::vector<ParameterInf
 PluginInfo readPluginInfo(host::Effect& effect, const std::string& path) {
     PluginInfo info;
     info.path = path;
-    readIdentity(effect, info);
+    info.identity = readIdentity(effect);
+    info.vendorVersion = effect.dispatch(effGetVendorVersion);
+    info.vstVersion = effect.dispatch(effGetVstVersion);
+    info.initialDelayFrames = effect.record()->initialDelay;
+    info.tailFrames = effect.dispatch(effGetTailSize);
     info.parameters = readParameters(effect);
     info.programNames = readProgramNames(effect);
     info.canDo = readCanDo(effect);
@@ -368,20 +371,21 @@ PluginDescription describePlugin(const std::string& path, bool json) {
 }
 
 std::string formatText(const PluginInfo& info) {
+    const PluginIdentity& id = info.identity;
     std::ostringstream out;
     out << "plug-in:     " << info.path << "\n"
-        << "name:        " << info.name << "\n"
-        << "vendor:      " << info.vendor << "\n"
-        << "product:     " << info.product << "\n"
-        << "unique ID:   " << info.uniqueId << " (" << hex(info.uniqueId) << ", '" << host::fourCharText(info.uniqueId)
+        << "name:        " << id.name << "\n"
+        << "vendor:      " << id.vendor << "\n"
+        << "product:     " << id.product << "\n"
+        << "unique ID:   " << id.uniqueId << " (" << hex(id.uniqueId) << ", '" << host::fourCharText(id.uniqueId)
         << "')\n"
-        << "version:     " << info.version << " (vendor version " << info.vendorVersion << ", VST version "
+        << "version:     " << id.version << " (vendor version " << info.vendorVersion << ", VST version "
         << info.vstVersion << ")\n"
-        << "inputs:      " << info.inputs << "\n"
-        << "outputs:     " << info.outputs << "\n"
-        << "flags:       " << info.flags << " (" << joined(flagNames(info.flags)) << ")\n"
-        << "category:    " << info.category << " (" << categoryName(info.category) << ")\n"
-        << "programs:    " << info.programs << "\n";
+        << "inputs:      " << id.inputs << "\n"
+        << "outputs:     " << id.outputs << "\n"
+        << "flags:       " << id.flags << " (" << joined(flagNames(id.flags)) << ")\n"
+        << "category:    " << id.category << " (" << categoryName(id.category) << ")\n"
+        << "programs:    " << id.programs << "\n";
     for (std::size_t i = 0; i < info.programNames.size(); ++i) out << "  " << i << "  " << info.programNames[i] << "\n";
     out << "latency:     " << info.initialDelayFrames << " frames\n"
         << "tail:        " << tailText(info.tailFrames) << "\n"
@@ -397,25 +401,26 @@ std::string formatText(const PluginInfo& info) {
 }
 
 std::string formatJson(const PluginInfo& info) {
+    const PluginIdentity& id = info.identity;
     std::ostringstream out;
     out << "{\n"
         << "  \"path\": " << jsonString(info.path) << ",\n"
-        << "  \"name\": " << jsonString(info.name) << ",\n"
-        << "  \"vendor\": " << jsonString(info.vendor) << ",\n"
-        << "  \"product\": " << jsonString(info.product) << ",\n"
-        << "  \"uniqueId\": " << info.uniqueId << ",\n"
-        << "  \"uniqueIdText\": " << jsonString(host::fourCharText(info.uniqueId)) << ",\n"
-        << "  \"version\": " << info.version << ",\n"
+        << "  \"name\": " << jsonString(id.name) << ",\n"
+        << "  \"vendor\": " << jsonString(id.vendor) << ",\n"
+        << "  \"product\": " << jsonString(id.product) << ",\n"
+        << "  \"uniqueId\": " << id.uniqueId << ",\n"
+        << "  \"uniqueIdText\": " << jsonString(host::fourCharText(id.uniqueId)) << ",\n"
+        << "  \"version\": " << id.version << ",\n"
         << "  \"vendorVersion\": " << info.vendorVersion << ",\n"
         << "  \"vstVersion\": " << info.vstVersion << ",\n"
-        << "  \"inputs\": " << info.inputs << ",\n"
-        << "  \"outputs\": " << info.outputs << ",\n"
-        << "  \"flags\": " << info.flags << ",\n"
+        << "  \"inputs\": " << id.inputs << ",\n"
+        << "  \"outputs\": " << id.outputs << ",\n"
+        << "  \"flags\": " << id.flags << ",\n"
         << "  \"flagNames\": ";
-    out << jsonList(flagNames(info.flags)) << ",\n"
-        << "  \"category\": " << info.category << ",\n"
-        << "  \"categoryName\": " << jsonString(categoryName(info.category)) << ",\n"
-        << "  \"programs\": " << info.programs << ",\n"
+    out << jsonList(flagNames(id.flags)) << ",\n"
+        << "  \"category\": " << id.category << ",\n"
+        << "  \"categoryName\": " << jsonString(categoryName(id.category)) << ",\n"
+        << "  \"programs\": " << id.programs << ",\n"
         << "  \"programNames\": " << jsonList(info.programNames) << ",\n"
         << "  \"initialDelay\": " << info.initialDelayFrames << ",\n"
         << "  \"tailFrames\": " << info.tailFrames << ",\n"

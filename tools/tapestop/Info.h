@@ -34,20 +34,21 @@ struct CanDoAnswer {
     VstIntPtr answer = 0;
 };
 
+// What a plug-in says it is as soon as it is created: the numbers of its
+// record, its names and its category.
+struct PluginIdentity {
+    std::string name, vendor, product;
+    VstInt32 uniqueId = 0, version = 0, inputs = 0, outputs = 0, parameters = 0, programs = 0, flags = 0;
+    VstIntPtr category = 0;
+};
+
+PluginIdentity readIdentity(host::Effect& effect);
+
 struct PluginInfo {
     std::string path;
-    std::string name;
-    std::string vendor;
-    std::string product;
-    VstInt32 uniqueId = 0;
-    VstInt32 version = 0;
+    PluginIdentity identity;
     VstIntPtr vendorVersion = 0;
     VstIntPtr vstVersion = 0;
-    VstInt32 inputs = 0;
-    VstInt32 outputs = 0;
-    VstInt32 flags = 0;
-    VstIntPtr category = 0;
-    VstInt32 programs = 0;
     std::vector<std::string> programNames;
     VstInt32 initialDelayFrames = 0;
     VstIntPtr tailFrames = 0;  // 0: not said; 1: no tail

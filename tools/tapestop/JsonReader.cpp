@@ -87,30 +87,34 @@ private:
         return value;
     }
 
+    // The entries between `open` and `close`, apart by commas, each read by
+    // `readEntry`: the members of an object, the items of an array.
+    template <typename ReadEntry>
+    void parseEntries(char open, char close, ReadEntry readEntry) {
+        expect(open);
+        if (consume(close)) return;
+        do readEntry();
+        while (consume(','));
+        expect(close);
+    }
+
     JsonValue parseObject(int depth) {
         JsonValue value;
         value.kind = JsonValue::Kind::kObject;
-        expect('{');
-        if (consume('}')) return value;
-        do {
+        parseEntries('{', '}', [&] {
             skipSpace();
             if (at_ >= text_.size() || text_[at_] != '"') fail("expected a member name in quotes");
             std::string name = parseString();
             expect(':');
             value.members.emplace_back(std::move(name), parseValue(depth + 1));
-        } while (consume(','));
-        expect('}');
+        });
         return value;
     }
 
     JsonValue parseArray(int depth) {
         JsonValue value;
         value.kind = JsonValue::Kind::kArray;
-        expect('[');
-        if (consume(']')) return value;
-        do value.items.push_back(parseValue(depth + 1));
-        while (consume(','));
-        expect(']');
+        parseEntries('[', ']', [&] { value.items.push_back(parseValue(depth + 1)); });
         return value;
     }
 

@@ -21,11 +21,11 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 }
 
 int parseBlockFrames(const std::string& text) {
-    const std::optional<double> number = parseDecimal(text);
-    if (!number || *number != std::floor(*number) || *number < 1 || *number > kMaxBlockFrames)
+    const std::optional<long long> frames = wholeNumber(text, 1, kMaxBlockFrames);
+    if (!frames)
         throw UsageError("bad block size '" + text + "': give a whole number of frames from 1 to " +
                          std::to_string(kMaxBlockFrames));
-    return static_cast<int>(*number);
+    return static_cast<int>(*frames);
 }
 
 }  // namespace
@@ -64,8 +64,8 @@ std::optional<NoteEvent> parseNoteEvent(const std::string& text) {
     const std::string name = lowered(text.substr(0, equals));
     if (equals == std::string::npos || (name != "note-on" && name != "note-off")) return std::nullopt;
     const std::string number = text.substr(equals + 1);
-    const std::optional<double> note = parseDecimal(number);
-    if (!note || *note != std::floor(*note) || *note < 0 || *note > kLastMidiNote)
+    const std::optional<long long> note = wholeNumber(number, 0, kLastMidiNote);
+    if (!note)
         throw UsageError("bad note '" + number + "' in '" + text + "': give a MIDI note number from 0 to 127");
     return NoteEvent{name == "note-on", static_cast<int>(*note)};
 }
@@ -90,8 +90,7 @@ double parseTempo(const std::string& text) {
 TimeSignature parseMeter(const std::string& text) {
     constexpr int kMaxMeterPart = 64;
     const auto part = [&](const std::string& digits) {
-        const std::optional<double> n = parseDecimal(digits);
-        return n && *n == std::floor(*n) && *n >= 1 && *n <= kMaxMeterPart ? static_cast<int>(*n) : 0;
+        return static_cast<int>(wholeNumber(digits, 1, kMaxMeterPart).value_or(0));
     };
     const auto slash = text.find('/');
     const int numerator = slash == std::string::npos ? 0 : part(text.substr(0, slash));

@@ -58,16 +58,16 @@ void readIdentity(const Settings& settings, IdentityRecord& record) {
     host::PluginLibrary library(settings.pluginPath);
     ValidationHost host;
     Instance instance(library, host);
-    host::Effect& effect = instance.effect();
-    copyInto(record.name, sizeof record.name, effect.effectName());
-    copyInto(record.vendor, sizeof record.vendor, effect.vendorString());
-    copyInto(record.product, sizeof record.product, effect.productString());
-    copyInto(record.uniqueId, sizeof record.uniqueId, host::fourCharText(instance.record().uniqueID));
-    record.version = instance.record().version;
-    record.inputs = instance.inputs();
-    record.outputs = instance.outputs();
-    record.parameters = instance.parameters();
-    record.programs = instance.record().numPrograms;
+    const PluginIdentity identity = tapestop::readIdentity(instance.effect());
+    copyInto(record.name, sizeof record.name, identity.name);
+    copyInto(record.vendor, sizeof record.vendor, identity.vendor);
+    copyInto(record.product, sizeof record.product, identity.product);
+    copyInto(record.uniqueId, sizeof record.uniqueId, host::fourCharText(identity.uniqueId));
+    record.version = identity.version;
+    record.inputs = identity.inputs;
+    record.outputs = identity.outputs;
+    record.parameters = identity.parameters;
+    record.programs = identity.programs;
     record.known = true;
 }
 
