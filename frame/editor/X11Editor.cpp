@@ -83,6 +83,7 @@ struct X11EditorEvents {
             if (editor->window_ == event->xany.window) {
                 editor->handleEvent(event);
                 if (editor->dirty_ && !editor->windowGone_) editor->paint();
+                XFlush(displayOf(editor->display_));
                 return;
             }
     }
@@ -167,6 +168,7 @@ bool X11Editor::open(void* parentWindow) {
     XMapWindow(display, window);
     display_ = display;
     window_ = window;
+    parent_ = parent;
     surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, rect->right, rect->bottom);
     image_ = XCreateImage(display, visual, static_cast<unsigned>(DefaultDepth(display, screen)), ZPixmap, 0,
                           reinterpret_cast<char*>(cairo_image_surface_get_data(surface_)),
@@ -210,6 +212,7 @@ void X11Editor::close() {
     gc_ = nullptr;
     display_ = nullptr;
     window_ = 0;
+    parent_ = 0;
     windowGone_ = false;
 }
 
@@ -225,6 +228,10 @@ void X11Editor::idle() {
     if (animate()) dirty_ = true;
     if (parametersChanged()) dirty_ = true;
     if (dirty_ && !windowGone_) paint();
+    // What the events asked of the server (the keyboard focus, keys passed
+    // on) happens now, not at the next idle: a key typed right after a click
+    // must find the focus already moved.
+    XFlush(display);
 }
 
 bool X11Editor::parametersChanged() {
@@ -298,14 +305,21 @@ void X11Editor::handleEvent(void* anyEvent) {
             pointerMove(pointerAt(event.xmotion.x, event.xmotion.y, event.xmotion.state));
             break;
         }
-        case KeyPress:
-            if (XLookupKeysym(&event.xkey, 0) == XK_space && !spaceHeld_) {
+        case KeyPress: {
+            const bool space = XLookupKeysym(&event.xkey, 0) == XK_space;
+            if (space && spaceHeld_) break;  // a repeat of a press the editor took
+            if (space && keyDown(Key::kSpace)) {
                 spaceHeld_ = true;
-                keyDown(Key::kSpace);
+                break;
             }
+            forwardKey(&event);
             break;
+        }
         case KeyRelease: {
-            if (XLookupKeysym(&event.xkey, 0) != XK_space) break;
+            if (XLookupKeysym(&event.xkey, 0) != XK_space || !spaceHeld_) {
+                forwardKey(&event);
+                break;
+            }
             // Auto-repeat sends a release and a press with the same time: not a release.
             if (XEventsQueued(display, QueuedAfterReading) > 0) {
                 XEvent next;
@@ -322,6 +336,17 @@ void X11Editor::handleEvent(void* anyEvent) {
         }
         default: break;
     }
+}
+
+// A click gives the window the keyboard (so space reaches the editor); the
+// keys the editor does not take go on to the host's window, to the program
+// that made it, so the host's own keys (Escape closing a dialog, its
+// shortcuts) still work while the editor has the focus.
+void X11Editor::forwardKey(void* anyEvent) {
+    XEvent event = *static_cast<XEvent*>(anyEvent);
+    event.xkey.window = parent_;
+    event.xkey.subwindow = 0;
+    XSendEvent(displayOf(display_), parent_, False, NoEventMask, &event);
 }
 
 bool X11Editor::onKeyDown(VstKeyCode& keyCode) {

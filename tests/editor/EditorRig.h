@@ -129,9 +129,29 @@ public:
         XSync(display_, False);
     }
 
+    // The key events the editor passed on to this window so far, in order.
+    struct PassedKey {
+        KeySym symbol;
+        bool press;
+        bool operator==(const PassedKey&) const = default;
+    };
+    std::vector<PassedKey> keysPassedOn() {
+        XEvent event;
+        const auto isKey = [](Display*, XEvent* candidate, XPointer window) {
+            return (candidate->type == KeyPress || candidate->type == KeyRelease) &&
+                           candidate->xkey.window == *reinterpret_cast<Window*>(window)
+                       ? True
+                       : False;
+        };
+        while (XCheckIfEvent(display_, &event, isKey, reinterpret_cast<XPointer>(&window_)))
+            passed_.push_back({XLookupKeysym(&event.xkey, 0), event.type == KeyPress});
+        return passed_;
+    }
+
 private:
     Display* display_ = nullptr;
     Window window_ = 0;
+    std::vector<PassedKey> passed_;
     int width_, height_;
 };
 

@@ -189,6 +189,41 @@ TEST_F(TapeMotorEditor, SpaceWorksTheButton) {
     EXPECT_EQ(edits(hostSide), fromHost);
 }
 
+// With the keyboard (after a click), the window hands the keys it has no
+// use for to the host's window, so the host's own keys keep working (Escape
+// closing Audacity's effect dialog, Ardour's shortcuts); space, the button's
+// key, stays with the editor.
+TEST_F(TapeMotorEditor, KeysItDoesNotUseGoOnToTheHost) {
+    const VstInt32 trigger = parameterNamed("Trigger");
+    click(width - 5, 5);
+    idleUntil(*effect, [] { return true; }, 5);
+    hostSide.clearRequests();
+    struct Case {
+        KeySym key;
+        bool passedOn;
+    };
+    std::vector<HostWindow::PassedKey> expected;
+    for (const Case& typed : {Case{XK_Escape, true}, Case{XK_a, true}, Case{XK_space, false}, Case{XK_Return, true}}) {
+        SCOPED_TRACE(XKeysymToString(typed.key));
+        window->key(typed.key, true);
+        window->key(typed.key, false);
+        if (typed.passedOn) {
+            expected.push_back({typed.key, true});
+            expected.push_back({typed.key, false});
+            ASSERT_TRUE(idleUntil(*effect, [&] { return window->keysPassedOn().size() >= expected.size(); }));
+        } else {
+            ASSERT_TRUE(editsReached(4));  // the button went down and up
+        }
+        EXPECT_EQ(window->keysPassedOn(), expected);
+    }
+    const std::vector<Edit> button{{audioMasterBeginEdit, trigger, 0.0f},
+                                   {audioMasterAutomate, trigger, 1.0f},
+                                   {audioMasterAutomate, trigger, 0.0f},
+                                   {audioMasterEndEdit, trigger, 0.0f}};
+    EXPECT_EQ(edits(hostSide), button);
+    EXPECT_EQ(xErrors(), 0);
+}
+
 TEST_F(TapeMotorEditor, DraggingALengthSendsValuesAndTheTextFollows) {
     const VstInt32 stop = parameterNamed("Stop");
     const Rect control = controlFor("Stop");
