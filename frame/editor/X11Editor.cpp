@@ -69,6 +69,29 @@ struct QuietErrors {
     QuietErrors& operator=(const QuietErrors&) = delete;
 };
 
+// The host's top-level window above `window`: the first with the WM_STATE a
+// window manager gives client windows, else (no window manager) the one just
+// below the root. Asked on every use: hosts and window managers reparent.
+Window hostTopLevel(Display* display, Window window) {
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    for (;;) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, left = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(display, window, wmState, 0, 0, False, AnyPropertyType, &type, &format, &items, &left,
+                           &data);
+        if (data != nullptr) XFree(data);
+        if (type != 0) return window;
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) return window;
+        if (children != nullptr) XFree(children);
+        if (parent == root || parent == 0) return window;
+        window = parent;
+    }
+}
+
 }  // namespace
 
 // The editors with an open window, for the `_XEventProc` entry, which gets
@@ -339,14 +362,18 @@ void X11Editor::handleEvent(void* anyEvent) {
 }
 
 // A click gives the window the keyboard (so space reaches the editor); the
-// keys the editor does not take go on to the host's window, to the program
-// that made it, so the host's own keys (Escape closing a dialog, its
-// shortcuts) still work while the editor has the focus.
+// keys the editor does not take go on to the host's top-level window (the
+// plug-in window or dialog we live in), to the program that made it, so the
+// host's own keys (Escape closing a dialog, its shortcuts) still work while
+// the editor has the focus. Not to the parent itself: hosts such as Ardour
+// make that one on a connection of their own that ignores keys.
 void X11Editor::forwardKey(void* anyEvent) {
+    Display* display = displayOf(display_);
+    const Window topLevel = hostTopLevel(display, parent_);
     XEvent event = *static_cast<XEvent*>(anyEvent);
-    event.xkey.window = parent_;
+    event.xkey.window = topLevel;
     event.xkey.subwindow = 0;
-    XSendEvent(displayOf(display_), parent_, False, NoEventMask, &event);
+    XSendEvent(display, topLevel, False, NoEventMask, &event);
 }
 
 bool X11Editor::onKeyDown(VstKeyCode& keyCode) {
