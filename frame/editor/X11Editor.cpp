@@ -71,6 +71,29 @@ struct QuietErrors {
     QuietErrors& operator=(const QuietErrors&) = delete;
 };
 
+// The host's top-level window above `window`: the first with the WM_STATE a
+// window manager gives client windows, else (no window manager) the one just
+// below the root. Asked on every use: hosts and window managers reparent.
+Window hostTopLevel(Display* display, Window window) {
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    for (;;) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, left = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(display, window, wmState, 0, 0, False, AnyPropertyType, &type, &format, &items, &left,
+                           &data);
+        if (data != nullptr) XFree(data);
+        if (type != 0) return window;
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) return window;
+        if (children != nullptr) XFree(children);
+        if (parent == root || parent == 0) return window;
+        window = parent;
+    }
+}
+
 }  // namespace
 
 // The editors with an open window, for the `_XEventProc` entry, which gets
@@ -85,6 +108,7 @@ struct X11EditorEvents {
             if (editor->window_ == event->xany.window) {
                 editor->handleEvent(event);
                 if (editor->dirty_ && !editor->windowGone_) editor->paint();
+                XFlush(displayOf(editor->display_));
                 return;
             }
     }
@@ -169,6 +193,7 @@ bool X11Editor::open(void* parentWindow) {
     XMapWindow(display, window);
     display_ = display;
     window_ = window;
+    parent_ = parent;
     surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, rect->right, rect->bottom);
     image_ = XCreateImage(display, visual, static_cast<unsigned>(DefaultDepth(display, screen)), ZPixmap, 0,
                           reinterpret_cast<char*>(cairo_image_surface_get_data(surface_)),
@@ -212,6 +237,7 @@ void X11Editor::close() {
     gc_ = nullptr;
     display_ = nullptr;
     window_ = 0;
+    parent_ = 0;
     windowGone_ = false;
 }
 
@@ -227,6 +253,10 @@ void X11Editor::idle() {
     if (animate()) dirty_ = true;
     if (parametersChanged()) dirty_ = true;
     if (dirty_ && !windowGone_) paint();
+    // What the events asked of the server (the keyboard focus, keys passed
+    // on) happens now, not at the next idle: a key typed right after a click
+    // must find the focus already moved.
+    XFlush(display);
 }
 
 bool X11Editor::parametersChanged() {
@@ -300,14 +330,21 @@ void X11Editor::handleEvent(void* anyEvent) {
             pointerMove(pointerAt(event.xmotion.x, event.xmotion.y, event.xmotion.state));
             break;
         }
-        case KeyPress:
-            if (XLookupKeysym(&event.xkey, 0) == XK_space && !spaceHeld_) {
+        case KeyPress: {
+            const bool space = XLookupKeysym(&event.xkey, 0) == XK_space;
+            if (space && spaceHeld_) break;  // a repeat of a press the editor took
+            if (space && keyDown(Key::kSpace)) {
                 spaceHeld_ = true;
-                keyDown(Key::kSpace);
+                break;
             }
+            forwardKey(&event);
             break;
+        }
         case KeyRelease: {
-            if (XLookupKeysym(&event.xkey, 0) != XK_space) break;
+            if (XLookupKeysym(&event.xkey, 0) != XK_space || !spaceHeld_) {
+                forwardKey(&event);
+                break;
+            }
             // Auto-repeat sends a release and a press with the same time: not a release.
             if (XEventsQueued(display, QueuedAfterReading) > 0) {
                 XEvent next;
@@ -324,6 +361,21 @@ void X11Editor::handleEvent(void* anyEvent) {
         }
         default: break;
     }
+}
+
+// A click gives the window the keyboard (so space reaches the editor); the
+// keys the editor does not take go on to the host's top-level window (the
+// plug-in window or dialog we live in), to the program that made it, so the
+// host's own keys (Escape closing a dialog, its shortcuts) still work while
+// the editor has the focus. Not to the parent itself: hosts such as Ardour
+// make that one on a connection of their own that ignores keys.
+void X11Editor::forwardKey(void* anyEvent) {
+    Display* display = displayOf(display_);
+    const Window topLevel = hostTopLevel(display, parent_);
+    XEvent event = *static_cast<XEvent*>(anyEvent);
+    event.xkey.window = topLevel;
+    event.xkey.subwindow = 0;
+    XSendEvent(display, topLevel, False, NoEventMask, &event);
 }
 
 bool X11Editor::onKeyDown(VstKeyCode& keyCode) {

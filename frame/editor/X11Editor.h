@@ -95,6 +95,7 @@ protected:
 private:
     friend struct X11EditorEvents;
     void handleEvent(void* event);
+    void forwardKey(void* event);
     bool parametersChanged();
     void paint();
 
@@ -104,6 +105,7 @@ private:
     ERect rect_{};
     void* display_ = nullptr;  // Display*, this editor's own connection
     unsigned long window_ = 0;
+    unsigned long parent_ = 0;  // the host's window we live in
     cairo_surface_t* surface_ = nullptr;  // the picture, in memory
     void* image_ = nullptr;               // XImage* over the surface's pixels
     void* gc_ = nullptr;                  // GC for putting it on the window

@@ -74,6 +74,7 @@ public:
         while (event.type != MapNotify);
     }
     ~HostWindow() {
+        if (innerDisplay_ != nullptr) XCloseDisplay(innerDisplay_);
         if (window_ != 0) XDestroyWindow(display_, window_);
         XCloseDisplay(display_);
     }
@@ -81,6 +82,19 @@ public:
     HostWindow& operator=(const HostWindow&) = delete;
 
     void* parent() const { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(window_)); }
+    // A window filling this one, made on a second connection that never reads
+    // its events, as Ardour makes the window it opens editors in.
+    void* innerParent() {
+        if (innerDisplay_ == nullptr) {
+            innerDisplay_ = XOpenDisplay(nullptr);
+            if (innerDisplay_ == nullptr) throw std::runtime_error("no second X connection");
+            inner_ = XCreateSimpleWindow(innerDisplay_, window_, 0, 0, static_cast<unsigned>(width_),
+                                         static_cast<unsigned>(height_), 0, 0, 0);
+            XMapWindow(innerDisplay_, inner_);
+            XSync(innerDisplay_, False);
+        }
+        return reinterpret_cast<void*>(static_cast<std::uintptr_t>(inner_));
+    }
     Display* display() const { return display_; }
     void destroy() {
         XDestroyWindow(display_, std::exchange(window_, 0));
@@ -130,9 +144,31 @@ public:
         XSync(display_, False);
     }
 
+    // The key events the editor passed on to this window so far, in order.
+    struct PassedKey {
+        KeySym symbol;
+        bool press;
+        bool operator==(const PassedKey&) const = default;
+    };
+    std::vector<PassedKey> keysPassedOn() {
+        XEvent event;
+        const auto isKey = [](Display*, XEvent* candidate, XPointer window) {
+            return (candidate->type == KeyPress || candidate->type == KeyRelease) &&
+                           candidate->xkey.window == *reinterpret_cast<Window*>(window)
+                       ? True
+                       : False;
+        };
+        while (XCheckIfEvent(display_, &event, isKey, reinterpret_cast<XPointer>(&window_)))
+            passed_.push_back({XLookupKeysym(&event.xkey, 0), event.type == KeyPress});
+        return passed_;
+    }
+
 private:
     Display* display_ = nullptr;
     Window window_ = 0;
+    std::vector<PassedKey> passed_;
+    Display* innerDisplay_ = nullptr;
+    Window inner_ = 0;
     int width_, height_;
 };
 

@@ -53,4 +53,25 @@ TEST(BalanceEditor, TheSliderFollowsTheDragAndADoubleClickCentresIt) {
     EXPECT_EQ(xErrors(), 0);
 }
 
+// An editor with no use for space passes it on to the host, as any other key.
+TEST(BalanceEditor, PassesSpaceOnToTheHost) {
+    setenv("GDK_SCALE", "1", 1);
+    host::PluginLibrary library(BALANCE_PLUGIN_PATH);
+    host::Host hostSide;
+    host::Effect effect(library, hostSide);
+    HostWindow window(320, 96);
+    ASSERT_EQ(effect.dispatch(effEditOpen, 0, 0, window.parent()), 1);
+    idleUntil(effect, [] { return true; });
+    window.moveTo(160, 90);  // the click gives the window the keyboard
+    window.button(1, true);
+    window.button(1, false);
+    idleUntil(effect, [] { return true; });
+    window.key(XK_space, true);
+    window.key(XK_space, false);
+    ASSERT_TRUE(idleUntil(effect, [&] { return window.keysPassedOn().size() >= 2; }));
+    const std::vector<HostWindow::PassedKey> expected{{XK_space, true}, {XK_space, false}};
+    EXPECT_EQ(window.keysPassedOn(), expected);
+    effect.dispatch(effEditClose);
+}
+
 }  // namespace

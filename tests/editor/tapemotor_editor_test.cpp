@@ -214,6 +214,51 @@ TEST_F(TapeMotorEditor, SpaceWorksTheButton) {
     EXPECT_EQ(edits(hostSide), fromHost);
 }
 
+// With the keyboard (after a click), the window hands the keys it has no
+// use for to the host's top-level window, so the host's own keys keep working
+// (Escape closing Audacity's effect dialog, Ardour's shortcuts); space, the
+// button's key, stays with the editor. Ardour opens editors in a window of
+// its own inside the plug-in window, made on a connection that ignores keys:
+// the keys must reach the top-level all the same.
+TEST_F(TapeMotorEditor, KeysItDoesNotUseGoOnToTheHost) {
+    const VstInt32 trigger = parameterNamed("Trigger");
+    const std::vector<Edit> button{{audioMasterBeginEdit, trigger, 0.0f},
+                                   {audioMasterAutomate, trigger, 1.0f},
+                                   {audioMasterAutomate, trigger, 0.0f},
+                                   {audioMasterEndEdit, trigger, 0.0f}};
+    struct Case {
+        KeySym key;
+        bool passedOn;
+    };
+    std::vector<HostWindow::PassedKey> expected;
+    for (const bool inner : {false, true}) {
+        SCOPED_TRACE(inner ? "in a window inside the top-level" : "in the top-level");
+        if (inner) {
+            effect->dispatch(effEditClose);
+            ASSERT_EQ(effect->dispatch(effEditOpen, 0, 0, window->innerParent()), 1);
+        }
+        click(width - 5, 5);
+        idleUntil(*effect, [] { return true; });
+        hostSide.clearRequests();
+        for (const Case& typed :
+             {Case{XK_Escape, true}, Case{XK_a, true}, Case{XK_space, false}, Case{XK_Return, true}}) {
+            SCOPED_TRACE(XKeysymToString(typed.key));
+            window->key(typed.key, true);
+            window->key(typed.key, false);
+            if (typed.passedOn) {
+                expected.push_back({typed.key, true});
+                expected.push_back({typed.key, false});
+                ASSERT_TRUE(idleUntil(*effect, [&] { return window->keysPassedOn().size() >= expected.size(); }));
+            } else {
+                ASSERT_TRUE(editsReached(4));  // the button went down and up
+            }
+            EXPECT_EQ(window->keysPassedOn(), expected);
+        }
+        EXPECT_EQ(edits(hostSide), button);
+    }
+    EXPECT_EQ(xErrors(), 0);
+}
+
 TEST_F(TapeMotorEditor, DraggingALengthSendsValuesAndTheTextFollows) {
     const VstInt32 stop = parameterNamed("Stop");
     const Rect control = controlFor("Stop");
