@@ -86,7 +86,7 @@ public:
     // its events, as Ardour makes the window it opens editors in.
     void* innerParent() {
         if (innerDisplay_ == nullptr) {
-            innerDisplay_ = XOpenDisplay(nullptr);
+            innerDisplay_ = tarvo::editor::openDisplay();
             if (innerDisplay_ == nullptr) throw std::runtime_error("no second X connection");
             inner_ = XCreateSimpleWindow(innerDisplay_, window_, 0, 0, static_cast<unsigned>(width_),
                                          static_cast<unsigned>(height_), 0, 0, 0);
