@@ -18,6 +18,9 @@ scratch="$(mktemp -d /tmp/tarvo-ardour-XXXXXX)"
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/plugins" "$scratch/home/.config/ardour7/scripts"
 cp "$build/tapemotor.so" "$scratch/plugins/"
+# Ardour takes its scanner's cache only when it is newer than the plug-in, to
+# the second.
+touch -d "@$(($(date +%s) - 60))" "$scratch/plugins/tapemotor.so"
 
 cat > "$scratch/home/.config/ardour7/scripts/sawtooth.lua" <<'LUA'
 ardour { ["type"] = "dsp", name = "Sawtooth1024", category = "Instrument", license = "MIT",
