@@ -145,7 +145,7 @@ private:
     void readPosition(const LV2_Atom_Object* position);
     bool queueMidi(const LV2_Atom_Event& event, std::uint32_t blockStart);
     void processBlock(std::uint32_t start, std::uint32_t frames);
-    const float* inputOf(std::uint32_t channel, std::uint32_t offset, std::uint32_t frames);
+    float* inputOf(std::uint32_t channel, std::uint32_t offset, std::uint32_t frames);
     void writeOutputs();
 
     // The adapter whose effect is being constructed: its requests come
@@ -337,7 +337,7 @@ void Adapter::processBlock(std::uint32_t start, std::uint32_t frames) {
         for (std::uint32_t c = 0; c < layout.audioOutputs; ++c)
             channelOutputs[c] = audioPorts[layout.audioInputs + c] + start + done;
         for (std::uint32_t c = 0; c < layout.audioInputs; ++c)
-            channelInputs[c] = const_cast<float*>(inputOf(c, start + done, piece));
+            channelInputs[c] = inputOf(c, start + done, piece);
         record->processReplacing(record, channelInputs.data(), channelOutputs.data(), static_cast<VstInt32>(piece));
         done += piece;
     }
@@ -346,8 +346,8 @@ void Adapter::processBlock(std::uint32_t start, std::uint32_t frames) {
 
 // Audio thread: input channel's frames [offset, offset + frames), copied
 // when they share memory with an output of the same piece.
-const float* Adapter::inputOf(std::uint32_t channel, std::uint32_t offset, std::uint32_t frames) {
-    const float* input = audioPorts[channel] + offset;
+float* Adapter::inputOf(std::uint32_t channel, std::uint32_t offset, std::uint32_t frames) {
+    float* input = audioPorts[channel] + offset;
     const auto begin = reinterpret_cast<std::uintptr_t>(input);
     const std::uintptr_t bytes = frames * sizeof(float);
     for (std::uint32_t c = 0; c < layout.audioOutputs; ++c) {
