@@ -4,21 +4,24 @@
 #
 # One session at 48 kHz and 98 BPM (a tempo Ardour holds exactly; at 97 BPM
 # it tells VST 2.4 plug-ins 97.00000016611159 and LV2 plug-ins 97) holds four
-# stereo tracks, each with a sawtooth of 1024 frames from a Lua DSP of this
+# stereo tracks, each with a sawtooth of 1024 frames made by a Lua DSP of this
 # script's own, then the plug-in:
-#   stop-vst, stop-lv2    audio tracks: the tape stop (VST 2.4, LV2), Speed
-#                         0.3, Mix 0.8, Trigger automated on from frame 48,000
-#                         (1.0 s) to 143,999
-#   motor-vst, motor-lv2  MIDI tracks: a MIDI region with one note (beat 3 and
-#                         700 ticks to beat 8 and 200 ticks), the sawtooth
-#                         DSP passing the notes on, then TapeMotor (VST 2.4,
-#                         LV2) with Sync on, Stop 1/2, Start 1/8 at the
+#   stop-vst, stop-lv2    audio tracks playing one audio region of the
+#                         sawtooth (bounced once), then the tape stop (VST
+#                         2.4, LV2) with Speed 0.3, Mix 0.8 and Trigger
+#                         automated on from frame 48,000 (1.0 s) to 143,999
+#   motor-vst, motor-lv2  MIDI tracks playing a MIDI region with one note
+#                         (beat 3 and 700 ticks to beat 8 and 200 ticks), the
+#                         DSP (silence, then the sawtooth from the note-on)
+#                         passing the note on to TapeMotor (VST 2.4, LV2)
+#                         with Sync on, Stop 1/2 and Start 1/8 at the
 #                         session's tempo
 # Four snapshots of the session each leave one track active, and
 # ardour7-export exports each. The script compares the two formats of each
 # effect sample for sample, and checks that each render leaves the dry
-# sawtooth where the stop is (so a stop that never arrives cannot pass).
-# It exits non-zero on any difference, a missing plug-in or a missing stop.
+# sawtooth where the stop is due (so a stop or a note that never arrives
+# cannot pass). It exits non-zero on any difference, a missing plug-in or a
+# missing stop.
 #
 # Needs root (a private mount namespace lays the VST 2.4 plug-ins over
 # /usr/lib/vst and the LV2 bundles over /usr/local/lib/lv2, both on Ardour's
@@ -51,21 +54,22 @@ cp "$build/tapestop.so" "$build/tapemotor.so" "$scratch/vst/"
 touch -d "@$(($(date +%s) - 60))" "$scratch/vst/"*.so
 cp -r "$build/lv2/tapestop.lv2" "$build/lv2/tapemotor.lv2" "$scratch/lv2/"
 
-# The signals, the same in every export whatever Ardour's cycles do. On the
-# tape stop's audio tracks a sawtooth from the transport position (which the
-# export's first cycle reads 256 frames behind). On TapeMotor's MIDI tracks
-# silence, then from the note-on a sawtooth counted from the note's frame
-# (there the transport position, and the cycles before the export, vary from
-# run to run); the track's MIDI goes on to the plug-in.
-cat > "$scratch/home/.config/ardour7/scripts/transport-sawtooth.lua" <<'LUA'
-ardour { ["type"] = "dsp", name = "TransportSawtooth1024", category = "Instrument", license = "MIT",
-         author = "Tarvo", description = [[A sawtooth of 1024 frames from the transport position]] }
+# The signals, the same in every export whatever Ardour's cycles do (the
+# transport position a Lua DSP reads, and the cycles before the export, vary
+# from run to run). For the tape stop a sawtooth counted from the first
+# cycle, bounced into a region below. For TapeMotor, on MIDI tracks, silence
+# and then from the note-on a sawtooth counted from the note's frame; the
+# track's MIDI goes on to the plug-in.
+cat > "$scratch/home/.config/ardour7/scripts/sawtooth.lua" <<'LUA'
+ardour { ["type"] = "dsp", name = "Sawtooth1024", category = "Instrument", license = "MIT",
+         author = "Tarvo", description = [[A sawtooth of 1024 frames counted from the first cycle]] }
 function dsp_ioconfig () return { { audio_in = 2, audio_out = 2 } } end
+local count = 0
 function dsp_run (ins, outs, n_samples)
-	local position = Session:transport_sample()
 	local a = {}
-	for i = 1, n_samples do a[i] = ((position + i - 1) % 1024) / 2048 end
+	for i = 1, n_samples do a[i] = ((count + i - 1) % 1024) / 2048 end
 	for c = 1, #outs do outs[c]:set_table(a, n_samples) end
+	count = count + n_samples
 end
 LUA
 cat > "$scratch/home/.config/ardour7/scripts/note-sawtooth.lua" <<'LUA'
@@ -102,8 +106,10 @@ superclocks_per_frame = 282240000 // rate_hz
 points = ((0, 0), (on_frame - 1, 0), (on_frame, 1), (off_frame - 1, 1), (off_frame, 0))
 events = "".join(f"a{frame * superclocks_per_frame} {value}\n" for frame, value in points)
 text = open(path).read()
-text = re.sub(r'time-domain="BeatTime" state="Play">\s*<events>[^<]*</events>',
-              lambda _: f'time-domain="AudioTime" state="Play">\n<events>{events}</events>', text)
+text, lanes = re.subn(r'time-domain="BeatTime" state="Play">\s*<events>[^<]*</events>',
+                     lambda _: f'time-domain="AudioTime" state="Play">\n<events>{events}</events>', text)
+if lanes == 0:
+    sys.exit(f"{path}: no Trigger lane to lay on frames")
 open(path, "w").write(text)
 PY
 
@@ -145,11 +151,27 @@ local function track_with_note(name, kind, uri, on, length)
   return track, add_plugin(track, uri, kind, 1)
 end
 
+-- The tape stop's input: a sawtooth bounced into an audio region once, the
+-- same region (cloned) on both tracks, so it lies on the same frames of the
+-- timeline in every export.
+local sawtooth_region = nil
 local function stop_track(name, kind, uri)
   local track = s:new_audio_track(2, 2, nil, 1, name, ARDOUR.PresentationInfo.max_order,
                                   ARDOUR.TrackMode.Normal, true, false):front()
-  add_plugin(track, "TransportSawtooth1024", ARDOUR.PluginType.Lua, 0)
-  local stop = add_plugin(track, uri, kind, 1)
+  if sawtooth_region == nil then
+    local sawtooth = add_plugin(track, "Sawtooth1024", ARDOUR.PluginType.Lua, 0)
+    sawtooth_region = track:to_track():bounce_range(0, $export_frames, ARDOUR.InterThreadInfo(), sawtooth, true,
+                                                    "sawtooth")
+    assert(not sawtooth_region:isnil(), "no sawtooth region")
+    sawtooth_region:to_audioregion():set_fade_in_active(false)  -- the signal as it is, from frame 0
+    sawtooth_region:to_audioregion():set_fade_out_active(false)
+    assert(track:remove_processor(sawtooth, nil, true) == 0, "the sawtooth stays")
+    track:to_track():playlist():add_region(sawtooth_region, Temporal.timepos_t(0), 1, false)
+  else
+    track:to_track():playlist():add_region(ARDOUR.RegionFactory.clone_region(sawtooth_region, false, false),
+                                           Temporal.timepos_t(0), 1, false)
+  end
+  local stop = add_plugin(track, uri, kind, 0)
   set_parameters(stop, { [1] = 0.3, [2] = 0.8 })  -- Speed, Mix
   -- The lane of Trigger, the first parameter (for LV2 Ardour numbers the
   -- lanes by port); lay-points.py puts its points on their frames.
@@ -201,7 +223,15 @@ for snapshot in stop-vst stop-lv2 motor-vst motor-lv2; do
   /usr/bin/python3 "$scratch/lay-points.py" "$scratch/session/\$snapshot.ardour" $rate_hz $trigger_on_frame $trigger_off_frame
   # ardour7-export exports the session range: the export's length, in superclock ticks.
   sed -i 's|<Locations/>|<Locations><Location id="1" name="session" start="a0" end="a$((export_frames * 282240000 / rate_hz))" flags="IsSessionRange" locked="0" timestamp="0" cue="0"/></Locations>|' "$scratch/session/\$snapshot.ardour"
-  timeout 300 ardour7-export -b float -o "$scratch/\$snapshot.wav" "$scratch/session" "\$snapshot" > /dev/null 2>&1
+  # Now and then Ardour 7.3's export plays a MIDI region as if it were empty,
+  # and the track stays silent (its sawtooth waits for the note): that export
+  # is made again, up to three times in all.
+  for attempt in 1 2 3; do
+    timeout 300 ardour7-export -b float -o "$scratch/\$snapshot.wav" "$scratch/session" "\$snapshot" > /dev/null 2>&1
+    /usr/bin/python3 -c 'import sys, soundfile; sys.exit(0 if soundfile.read(sys.argv[1])[0].any() else 1)' \
+      "$scratch/\$snapshot.wav" && break
+    echo "\$snapshot: Ardour's export came out silent (attempt \$attempt of 3)"
+  done
 done
 SH
 mkdir -p /usr/lib/vst /usr/local/lib/lv2
@@ -237,8 +267,8 @@ for effect, stop_from, stop_until in (("stop", trigger_on_frame, trigger_off_fra
     vst, lv2 = render(f"{effect}-vst"), render(f"{effect}-lv2")
     for name, audio in ((f"{effect}-vst", vst), (f"{effect}-lv2", lv2)):
         frames = np.arange(len(audio))
-        if effect == "stop":  # the transport's sawtooth, 256 frames behind after the first cycle
-            dry = np.where(frames < 256, frames, (frames - 256) % 1024) / 2048
+        if effect == "stop":  # the region's sawtooth, whose count at frame 0 the first frame shows
+            dry = ((frames + int(round(audio[0, 0] * 2048))) % 1024) / 2048
         else:  # the note's sawtooth starts (at 0) on the frame before the first sound
             sounding = np.nonzero(audio[:, 0])[0]
             note = sounding[0] - 1 if len(sounding) else len(audio)
