@@ -60,18 +60,7 @@ cp -r "$build/lv2/tapestop.lv2" "$build/lv2/tapemotor.lv2" "$scratch/lv2/"
 # cycle, bounced into a region below. For TapeMotor, on MIDI tracks, silence
 # and then from the note-on a sawtooth counted from the note's frame; the
 # track's MIDI goes on to the plug-in.
-cat > "$scratch/home/.config/ardour7/scripts/sawtooth.lua" <<'LUA'
-ardour { ["type"] = "dsp", name = "Sawtooth1024", category = "Instrument", license = "MIT",
-         author = "Tarvo", description = [[A sawtooth of 1024 frames counted from the first cycle]] }
-function dsp_ioconfig () return { { audio_in = 2, audio_out = 2 } } end
-local count = 0
-function dsp_run (ins, outs, n_samples)
-	local a = {}
-	for i = 1, n_samples do a[i] = ((count + i - 1) % 1024) / 2048 end
-	for c = 1, #outs do outs[c]:set_table(a, n_samples) end
-	count = count + n_samples
-end
-LUA
+cp scripts/ardour-sawtooth.lua "$scratch/home/.config/ardour7/scripts/"
 cat > "$scratch/home/.config/ardour7/scripts/note-sawtooth.lua" <<'LUA'
 ardour { ["type"] = "dsp", name = "NoteSawtooth1024", category = "Instrument", license = "MIT",
          author = "Tarvo", description = [[A sawtooth of 1024 frames from the first note-on]] }
