@@ -18,19 +18,11 @@ scratch="$(mktemp -d /tmp/tarvo-ardour-XXXXXX)"
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/plugins" "$scratch/home/.config/ardour7/scripts"
 cp "$build/tapemotor.so" "$scratch/plugins/"
+# Ardour takes its scanner's cache only when it is newer than the plug-in, to
+# the second.
+touch -d "@$(($(date +%s) - 60))" "$scratch/plugins/tapemotor.so"
 
-cat > "$scratch/home/.config/ardour7/scripts/sawtooth.lua" <<'LUA'
-ardour { ["type"] = "dsp", name = "Sawtooth1024", category = "Instrument", license = "MIT",
-         author = "Tarvo", description = [[A sawtooth of 1024 frames counted from the first cycle]] }
-function dsp_ioconfig () return { [1] = { audio_in = -1, audio_out = -1 } } end
-local count = 0
-function dsp_run (ins, outs, n_samples)
-	local a = {}
-	for i = 1, n_samples do a[i] = ((count + i - 1) % 1024) / 2048 end
-	for c = 1, #outs do outs[c]:set_table(a, n_samples) end
-	count = count + n_samples
-end
-LUA
+cp scripts/ardour-sawtooth.lua "$scratch/home/.config/ardour7/scripts/"
 
 cat > "$scratch/session.lua" <<LUA
 local s = create_session("$scratch/session", "timing", 48000)

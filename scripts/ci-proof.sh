@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The checks CI runs after `make test`; a developer can run them too.
-#   1. Ardour's VST scanner, a real third-party host, on the built plug-ins
+#   1. Ardour's VST scanner, a real third-party host, on the built plug-ins;
+#      Ardour's export of the tape stop and TapeMotor in both formats
 #      and `tapestop validate` at strictness 10 on them; at the default
 #      strictness on Debian's DPF plug-ins, whose findings are information
 #   2. the whole test suite built with AddressSanitizer and UBSan
@@ -24,6 +25,9 @@ cmake --build build -j "$jobs"
 
 step "real host: Ardour's VST 2.4 scanner"
 TAPESTOP_REQUIRE_REAL_HOST=1 build/tests/proof_realhost_test
+
+step "real host: Ardour 7 renders each effect's LV2 build bit for bit like its VST 2.4 build"
+scripts/ardour-formats.sh build
 
 step "tapestop validate: our plug-ins at strictness 10"
 for plugin in build/tapestop.so build/tapemotor.so build/stereogain.so build/tempotremolo.so build/notegate.so; do

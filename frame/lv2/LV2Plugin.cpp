@@ -5,7 +5,9 @@
 // requests from what the LV2 host gave (sample rate, block length, time
 // position) and turns each run into VST 2.4 calls: parameter changes first,
 // then MIDI through processEvents and audio through processReplacing, split
-// where the time position changes.
+// where the time position changes. An input the host gives in place (in the
+// buffer of an output, as Ardour does) is copied first, since VST 2.4 effects
+// may read a frame's input after writing its output.
 //
 // Every feature is optional: without urid:map there are no MIDI, time or
 // state, without options the longest block is kDefaultMaxBlockFrames, and
@@ -22,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -142,6 +145,7 @@ private:
     void readPosition(const LV2_Atom_Object* position);
     bool queueMidi(const LV2_Atom_Event& event, std::uint32_t blockStart);
     void processBlock(std::uint32_t start, std::uint32_t frames);
+    float* inputOf(std::uint32_t channel, std::uint32_t offset, std::uint32_t frames);
     void writeOutputs();
 
     // The adapter whose effect is being constructed: its requests come
@@ -158,6 +162,7 @@ private:
 
     std::vector<float*> audioPorts;  // inputs, then outputs
     std::vector<float*> channelInputs, channelOutputs;  // offset into the ports per block
+    std::vector<std::vector<float>> inputCopies;  // per input, maxBlockFrames: inputs given in place
     std::vector<const float*> controlPorts;
     std::vector<float> lastControlValues;  // what the adapter last handed to setParameter
     float* latencyPort = nullptr;
@@ -243,6 +248,7 @@ bool Adapter::makeEffect() {
     audioPorts.assign(layout.audioInputs + layout.audioOutputs, nullptr);
     channelInputs.assign(layout.audioInputs, nullptr);
     channelOutputs.assign(layout.audioOutputs, nullptr);
+    inputCopies.assign(layout.audioInputs, std::vector<float>(maxBlockFrames));
     controlPorts.assign(layout.parameters, nullptr);
     for (std::uint32_t i = 0; i < layout.parameters; ++i)
         lastControlValues.push_back(record->getParameter(record, static_cast<VstInt32>(i)));
@@ -328,13 +334,28 @@ void Adapter::processBlock(std::uint32_t start, std::uint32_t frames) {
     }
     for (std::uint32_t done = 0; done < frames;) {
         const std::uint32_t piece = std::min(frames - done, maxBlockFrames);
-        for (std::uint32_t c = 0; c < layout.audioInputs; ++c) channelInputs[c] = audioPorts[c] + start + done;
         for (std::uint32_t c = 0; c < layout.audioOutputs; ++c)
             channelOutputs[c] = audioPorts[layout.audioInputs + c] + start + done;
+        for (std::uint32_t c = 0; c < layout.audioInputs; ++c)
+            channelInputs[c] = inputOf(c, start + done, piece);
         record->processReplacing(record, channelInputs.data(), channelOutputs.data(), static_cast<VstInt32>(piece));
         done += piece;
     }
     transport.advance(frames, sampleRateHz);
+}
+
+// Audio thread: input channel's frames [offset, offset + frames), copied
+// when they share memory with an output of the same piece.
+float* Adapter::inputOf(std::uint32_t channel, std::uint32_t offset, std::uint32_t frames) {
+    float* input = audioPorts[channel] + offset;
+    const auto begin = reinterpret_cast<std::uintptr_t>(input);
+    const std::uintptr_t bytes = frames * sizeof(float);
+    for (std::uint32_t c = 0; c < layout.audioOutputs; ++c) {
+        const auto output = reinterpret_cast<std::uintptr_t>(channelOutputs[c]);
+        if (begin < output + bytes && output < begin + bytes)
+            return std::copy_n(input, frames, inputCopies[channel].data()) - frames;
+    }
+    return input;
 }
 
 void Adapter::writeOutputs() {

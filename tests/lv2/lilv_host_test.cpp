@@ -12,6 +12,7 @@
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -126,8 +127,12 @@ public:
     float control(std::uint32_t port) const { return controls_[port]; }
     LV2_URID floatType() { return urids_->id(LV2_ATOM__Float); }
 
+    // In place, as Ardour runs LV2 plug-ins, each input port shares its
+    // buffer with the output port of its channel.
+    enum class Buffers { Separate, InPlace };
+
     host::Signal run(const host::Signal& in, const std::vector<ControlChange>& changes = {},
-                     const std::vector<Event>& events = {}) {
+                     const std::vector<Event>& events = {}, Buffers buffers = Buffers::Separate) {
         host::Signal out(2, std::vector<float>(in[0].size()));
         std::size_t nextChange = 0;
         for (std::size_t start = 0; start < in[0].size();) {
@@ -137,8 +142,10 @@ public:
             if (nextChange < changes.size()) end = std::min(end, changes[nextChange].frame);
             fillEvents(events, start, end);
             for (std::uint32_t c = 0; c < 2; ++c) {
-                lilv_instance_connect_port(instance_, index(c == 0 ? "in_1" : "in_2"),
-                                           const_cast<float*>(in[c].data() + start));
+                float* input = const_cast<float*>(in[c].data() + start);
+                if (buffers == Buffers::InPlace)
+                    input = std::copy(input, input + (end - start), out[c].data() + start) - (end - start);
+                lilv_instance_connect_port(instance_, index(c == 0 ? "in_1" : "in_2"), input);
                 lilv_instance_connect_port(instance_, index(c == 0 ? "out_1" : "out_2"), out[c].data() + start);
             }
             lilv_instance_run(instance_, static_cast<std::uint32_t>(end - start));
@@ -249,6 +256,34 @@ TEST(Lv2Host, TheSongTempoReachesTheEffect) {
     const host::Timeline timeline{{{0, 3, 1.0f}, {0, 1, 0.75f}, {0, 0, 1.0f}}, {}};
     EXPECT_TRUE(sameBits(lv2, vstRender("tapemotor", in, timeline, 60.0)));
     EXPECT_FALSE(sameBits(lv2, vstRender("tapemotor", in, timeline, 120.0)));
+}
+
+// Ardour runs LV2 plug-ins in place. The tape effects read a frame's input
+// again after writing its output (to blend the tape with the dry signal), and
+// the VST 2.4 hosts they were made for give separate buffers; in place they
+// must still render what their VST 2.4 twins render.
+TEST(Lv2Host, InPlaceBuffersRenderWhatSeparateBuffersRender) {
+    struct Case {
+        const char* target;
+        const char* uri;
+        std::vector<ControlChange> lv2;
+        host::Timeline vst;
+    };
+    const Case cases[] = {
+        {"tapestop", "urn:tarvo:tapestop", {{0, "mix", 0.8f}, {1000, "trigger", 1.0f}},
+         {{{0, 2, 0.8f}, {1000, 0, 1.0f}}, {}}},
+        {"tapemotor", "urn:tarvo:tapemotor", {{0, "mix", 0.6f}, {1000, "trigger", 1.0f}},
+         {{{0, 5, 0.6f}, {1000, 0, 1.0f}}, {}}},
+    };
+    LilvWorld lilv;
+    UridMap urids;
+    const host::Signal in = noise();
+    for (const Case& c : cases) {
+        Rig rig(lilv, c.uri, &urids);
+        const host::Signal lv2 = rig.run(in, c.lv2, {}, Rig::Buffers::InPlace);
+        EXPECT_TRUE(sameBits(lv2, vstRender(c.target, in, c.vst))) << c.target;
+        EXPECT_NE(lv2[0][20000], in[0][20000]) << c.target;
+    }
 }
 
 // State saved through the state extension (and the port values the host
