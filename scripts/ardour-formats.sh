@@ -214,12 +214,13 @@ for snapshot in stop-vst stop-lv2 motor-vst motor-lv2; do
   sed -i 's|<Locations/>|<Locations><Location id="1" name="session" start="a0" end="a$((export_frames * 282240000 / rate_hz))" flags="IsSessionRange" locked="0" timestamp="0" cue="0"/></Locations>|' "$scratch/session/\$snapshot.ardour"
   # Now and then Ardour 7.3's export plays a MIDI region as if it were empty,
   # and the track stays silent (its sawtooth waits for the note): that export
-  # is made again, up to three times in all.
-  for attempt in 1 2 3; do
+  # is made again, up to six times in all (on a busy machine two silent
+  # takes in a row have been seen).
+  for attempt in 1 2 3 4 5 6; do
     timeout 300 ardour7-export -b float -o "$scratch/\$snapshot.wav" "$scratch/session" "\$snapshot" > /dev/null 2>&1
     /usr/bin/python3 -c 'import sys, soundfile; sys.exit(0 if soundfile.read(sys.argv[1])[0].any() else 1)' \
       "$scratch/\$snapshot.wav" && break
-    echo "\$snapshot: Ardour's export came out silent (attempt \$attempt of 3)"
+    echo "\$snapshot: Ardour's export came out silent (attempt \$attempt of 6)"
   done
 done
 SH
