@@ -72,7 +72,7 @@ step "every plug-in built: exports, tapestop info, a render"
 "$prefix/bin/tapestop" demo "$scratch/input.wav" > /dev/null
 for plugin in "$scratch"/cmake-build/*.so "$scratch"/pc-build/*.so "$prefix"/lib/vst/*.so; do
   scripts/check-exports.sh "$plugin"
-  "$prefix/bin/tapestop" info --plugin "$plugin" | head -2
+  "$prefix/bin/tapestop" info --plugin "$plugin" | sed -n 1,2p
   output="$scratch/$(basename "$(dirname "$plugin")")-$(basename "$plugin" .so).wav"
   "$prefix/bin/tapestop" render --plugin "$plugin" "$scratch/input.wav" "$output" > /dev/null
   [ -s "$output" ] || fail "rendering with $plugin wrote no file"
@@ -80,7 +80,7 @@ for plugin in "$scratch"/cmake-build/*.so "$scratch"/pc-build/*.so "$prefix"/lib
 done
 
 # Without --plugin, the installed command loads the plug-in installed beside it.
-"$prefix/bin/tapestop" info | grep -qx "plug-in: *$prefix/lib/vst/tapestop.so" \
+grep -qx "plug-in: *$prefix/lib/vst/tapestop.so" <<< "$("$prefix/bin/tapestop" info)" \
   || fail "the installed tapestop does not default to $prefix/lib/vst/tapestop.so"
 echo "the installed tapestop loads $prefix/lib/vst/tapestop.so by default"
 

@@ -28,7 +28,7 @@ cat "$scratch/lintian.txt"
 if grep -q '^E:' "$scratch/lintian.txt"; then fail "lintian reports errors"; fi
 echo "OK: lintian reports no error"
 
-dpkg-deb --field "$deb" Depends | grep -q 'libsndfile1' || fail "the package does not depend on libsndfile1"
+grep -q 'libsndfile1' <<< "$(dpkg-deb --field "$deb" Depends)" || fail "the package does not depend on libsndfile1"
 root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 for file in usr/bin/tapestop usr/lib/vst/tapestop.so usr/lib/vst/tapemotor.so \

@@ -63,7 +63,9 @@ step "valgrind memcheck: the tests that load the plug-in"
 # Cairo stays loaded for the whole run: pixman, which it brings, allocates its
 # implementations once as it loads and never frees them, which reads as a
 # leak when an effect with a window is unloaded and takes pixman with it.
-cairo_library="$(ldconfig -p | awk '/libcairo\.so\.2 / {print $NF; exit}')"
+# awk reads to the end: leaving early would end ldconfig with SIGPIPE, which
+# pipefail takes for a failure once the cache outgrows a pipe's buffer.
+cairo_library="$(ldconfig -p | awk '/libcairo\.so\.2 / && !found {print $NF; found = 1}')"
 [ -n "$cairo_library" ] || { echo "libcairo.so.2 not found"; exit 1; }
 # A program loads the plug-in when it contains the host library's loader.
 # Left out: programs that define the allocator themselves (valgrind puts its
