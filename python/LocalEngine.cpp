@@ -30,6 +30,7 @@ public:
         transport_.setRecording(false);
         step("starting");
         effect_.start(static_cast<float>(options.sampleRateHz), options.blockFrames);
+        identity_ = tapestop::readIdentity(effect_);
         step("ready");
     }
 
@@ -40,7 +41,8 @@ public:
         effect_.close();
     }
 
-    Identity identity() override { return tapestop::readIdentity(effect_); }
+    // Read once: the isolated engine asks for the channel counts at every chunk.
+    Identity identity() override { return identity_; }
 
     std::vector<std::string> parameterNames() override {
         std::vector<std::string> names;
@@ -203,6 +205,7 @@ private:
     host::PluginLibrary library_;
     host::TransportHost transport_;
     host::Effect effect_;
+    Identity identity_;
     Transport transportSettings_;
     std::unique_ptr<host::BlockProcessor> stream_;
 };
