@@ -28,6 +28,7 @@
 #include "CommandLine.h"
 #include "Info.h"
 #include "JsonReader.h"
+#include "JsonWriter.h"
 #include "Options.h"
 #include "Render.h"
 
@@ -355,14 +356,9 @@ const char* statusName(JobResult::Status status) {
     return "failed";
 }
 
-std::string numberText(double value) {
-    if (!std::isfinite(value)) return "null";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", value);
-    return text;
-}
-
 constexpr int kExitFailure = 1;
+// Seconds and levels in the report: six digits, more than a reader needs.
+constexpr int kReportDigits = 6;
 
 }  // namespace
 
@@ -415,17 +411,17 @@ std::string batchReportJson(const std::vector<JobResult>& results, double second
         for (const std::string& warning : result.warnings) warnings += (warnings.empty() ? "" : ", ") + jsonString(warning);
         entries += std::string(i == 0 ? "" : ",\n") + "    {\"job\": " + std::to_string(i) +
                    ", \"status\": \"" + statusName(result.status) + "\", \"input\": " + jsonString(result.input) +
-                   ", \"output\": " + jsonString(result.output) + ", \"seconds\": " + numberText(result.seconds) +
+                   ", \"output\": " + jsonString(result.output) + ", \"seconds\": " + jsonNumber(result.seconds, kReportDigits) +
                    ", \"frames\": " + std::to_string(result.frames) +
-                   ", \"peak\": " + numberText(result.peak) +
-                   ", \"peak_dbfs\": " + numberText(20.0 * std::log10(static_cast<double>(result.peak))) +
+                   ", \"peak\": " + jsonNumber(result.peak, kReportDigits) +
+                   ", \"peak_dbfs\": " + jsonNumber(20.0 * std::log10(static_cast<double>(result.peak)), kReportDigits) +
                    ", \"warnings\": [" + warnings + "], \"error\": " +
                    (result.status == JobResult::Status::kFailed ? jsonString(result.error) : "null") + "}";
     }
     return "{\n  \"jobs\": [\n" + entries + "\n  ],\n  \"rendered\": " +
            std::to_string(counts[JobResult::Status::kRendered]) + ",\n  \"skipped\": " +
            std::to_string(counts[JobResult::Status::kSkipped]) + ",\n  \"failed\": " +
-           std::to_string(counts[JobResult::Status::kFailed]) + ",\n  \"seconds\": " + numberText(seconds) + "\n}\n";
+           std::to_string(counts[JobResult::Status::kFailed]) + ",\n  \"seconds\": " + jsonNumber(seconds, kReportDigits) + "\n}\n";
 }
 
 std::string runBatchJson(const std::string& jobsJson, int workers, bool force, bool progress) {

@@ -82,7 +82,5 @@ std::string formatJson(const PluginInfo& info);
 
 // "effect", "synth", "unknown" or "category N".
 std::string categoryName(VstIntPtr category);
-// A JSON string literal of a plug-in's text, quotes included.
-std::string jsonString(const std::string& text);
 
 }  // namespace tapestop

@@ -11,6 +11,7 @@
 #include "ChildProcess.h"
 #include "Checks.h"
 #include "Info.h"
+#include "JsonWriter.h"
 #include "Options.h"
 #include "PluginHost.h"
 #include "Session.h"
