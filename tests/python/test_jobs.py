@@ -149,8 +149,26 @@ def test_a_bad_job_fails_alone_with_the_renderers_message(tmp_path, change, mess
 def test_names_in_a_jobs_file_are_read_with_their_escapes(tmp_path, written, name):
     write_wav(tmp_path / "in.wav", noise(480), RATE_HZ)
     (tmp_path / "jobs.json").write_text(f'[{{"input": "{tmp_path}/in.wav", "output": "{tmp_path}/{written}"}}]')
-    tapestop("batch", tmp_path / "jobs.json")
-    assert os.path.exists(os.fsencode(tmp_path) + b"/" + name)
+    tapestop("batch", tmp_path / "jobs.json", "--report", tmp_path / "report.json")
+    path = os.fsencode(tmp_path) + b"/" + name
+    assert os.path.exists(path)
+    reported = json.loads((tmp_path / "report.json").read_text())["jobs"][0]["output"]
+    assert os.fsencode(reported) == path  # the report names the very file, byte for byte
+
+
+def refuse(constant):
+    raise AssertionError(f"{constant} is no JSON number")
+
+
+@pytest.mark.parametrize("level, peak_dbfs", [(0.0, None), (0.5, -6.0206), (1.0, 0.0)])
+def test_the_report_gives_each_peak_in_dbfs_and_null_for_silence(tmp_path, level, peak_dbfs):
+    write_wav(tmp_path / "in.wav", np.full((2, 480), level, np.float32), RATE_HZ)
+    jobs = [{"input": str(tmp_path / "in.wav"), "output": str(tmp_path / "out.wav")}]
+    (tmp_path / "jobs.json").write_text(json.dumps(jobs))
+    tapestop("batch", tmp_path / "jobs.json", "--report", tmp_path / "report.json")
+    entry = json.loads((tmp_path / "report.json").read_text(), parse_constant=refuse)["jobs"][0]
+    assert entry["peak"] == level  # Trigger off: the input passes unchanged
+    assert entry["peak_dbfs"] == (None if peak_dbfs is None else pytest.approx(peak_dbfs, abs=1e-4))
 
 
 @pytest.mark.parametrize("text, message", [
