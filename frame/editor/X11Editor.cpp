@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <limits>
 
 #include "X11Display.h"
@@ -215,6 +216,7 @@ bool X11Editor::open(void* parentWindow) {
 // the rest raises are ours alone, kept from the host's error handler.
 void X11Editor::close() {
     if (!isOpen()) return;
+    letGo();
     auto& editors = X11EditorEvents::openEditors();
     editors.erase(std::remove(editors.begin(), editors.end(), this), editors.end());
     Display* display = displayOf(display_);
@@ -314,12 +316,15 @@ void X11Editor::handleEvent(void* anyEvent) {
             lastPressTime_ = twice ? 0 : button.time;  // a third click starts a new pair
             lastPressX_ = button.x;
             lastPressY_ = button.y;
+            pointerHeld_ = true;
             pointerDown(pointer, twice ? 2 : 1);
             break;
         }
         case ButtonRelease:
-            if (event.xbutton.button == Button1)
+            if (event.xbutton.button == Button1 && pointerHeld_) {
+                pointerHeld_ = false;
                 pointerUp(pointerAt(event.xbutton.x, event.xbutton.y, event.xbutton.state));
+            }
             break;
         case MotionNotify: {
             // Only the latest of consecutive moves matters; a move after a
@@ -378,7 +383,9 @@ void X11Editor::forwardKey(void* anyEvent) {
     XSendEvent(display, topLevel, False, NoEventMask, &event);
 }
 
+// Keys are for the window: with none open, the host keeps them.
 bool X11Editor::onKeyDown(VstKeyCode& keyCode) {
+    if (!isOpen()) return false;
     if (keyCode.character != ' ' && keyCode.virt != kVirtualKeySpace) return false;
     if (spaceHeld_) return true;  // a repeat
     spaceHeld_ = true;
@@ -389,6 +396,14 @@ bool X11Editor::onKeyUp(VstKeyCode& keyCode) {
     if (keyCode.character != ' ' && keyCode.virt != kVirtualKeySpace) return false;
     spaceHeld_ = false;
     return keyUp(Key::kSpace);
+}
+
+// A window that goes while the user holds the button or drags a control
+// ends the press as a release would: a held stop must not outlast the
+// window, and the host's edit must end.
+void X11Editor::letGo() {
+    if (std::exchange(spaceHeld_, false)) keyUp(Key::kSpace);
+    if (std::exchange(pointerHeld_, false)) pointerUp(Pointer{lastPressX_ / scale_, lastPressY_ / scale_, false});
 }
 
 void X11Editor::beginEdit(VstInt32 index) { effect.beginEdit(index); }

@@ -38,7 +38,7 @@ public:
     bool getRect(ERect** rect) override;
     /// effEditOpen (14) with the host's X11 window; UI thread; false when no window could be made.
     bool open(void* parentWindow) override;
-    /// effEditClose (15); UI thread; destroys the window and closes the display connection.
+    /// effEditClose (15); UI thread; releases a press still held (keyUp, pointerUp), destroys the window and closes the display connection.
     void close() override;
     /// effEditIdle (19); UI thread; handles pending events, then draws if anything changed.
     void idle() override;
@@ -96,6 +96,7 @@ private:
     friend struct X11EditorEvents;
     void handleEvent(void* event);
     void forwardKey(void* event);
+    void letGo();
     bool parametersChanged();
     void paint();
 
@@ -115,4 +116,5 @@ private:
     unsigned long lastPressTime_ = 0;
     double lastPressX_ = -1.0, lastPressY_ = -1.0;
     bool spaceHeld_ = false;
+    bool pointerHeld_ = false;  // the first button, pressed in our window
 };

@@ -5,6 +5,7 @@
 // fills 20..240 x 60..260, and every parameter but Trigger has a control of
 // 116 x 64 in rows of five from y 280, 121 apart, in the effect's order.
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -214,6 +215,45 @@ TEST_F(TapeMotorEditor, SpaceWorksTheButton) {
     EXPECT_EQ(edits(hostSide), fromHost);
 }
 
+// A host may close the window while the user still holds the button, the
+// space bar or a control being dragged: the press ends with the window, so
+// the tape does not stay stopped and the host's edit does not stay open.
+TEST_F(TapeMotorEditor, ClosingTheWindowEndsWhatTheUserHolds) {
+    const VstInt32 trigger = parameterNamed("Trigger");
+    const Rect stop = controlFor("Stop");
+    const VstInt32 stopIndex = parameterNamed("Stop");
+    struct Case {
+        const char* held;
+        std::function<void()> press;
+        VstInt32 index;
+    };
+    const Case cases[] = {
+        {"the button, by the pointer", [&] { window->moveTo(kButtonCentreX, kButtonCentreY), window->button(1, true); },
+         trigger},
+        {"the button, by space from the host", [&] { effect->dispatch(effEditKeyDown, ' ', 0, nullptr, 0.0f); },
+         trigger},
+        {"a drag of Stop", [&] {
+             window->moveTo(stop.x + stop.width / 2, stop.y + stop.height / 2), window->button(1, true);
+             window->moveTo(stop.x + stop.width / 2 + 20, stop.y + stop.height / 2);
+         }, stopIndex},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.held);
+        test.press();
+        ASSERT_TRUE(idleUntil(*effect, [&] { return edits(hostSide).size() >= 2; }));
+        effect->dispatch(effEditClose);
+        const std::vector<Edit> sent = edits(hostSide);
+        EXPECT_EQ(sent.front(), (Edit{audioMasterBeginEdit, test.index, 0.0f}));
+        EXPECT_EQ(sent.back(), (Edit{audioMasterEndEdit, test.index, 0.0f}));
+        EXPECT_EQ(effect->getParameter(trigger), 0.0f);  // the tape runs again
+        window->button(1, false);  // the user lets go of a window that is gone
+        hostSide.clearRequests();
+        ASSERT_EQ(effect->dispatch(effEditOpen, 0, 0, window->parent()), 1);
+        idleUntil(*effect, [] { return true; }, 5);
+        EXPECT_TRUE(edits(hostSide).empty());
+    }
+}
+
 // With the keyboard (after a click), the window hands the keys it has no
 // use for to the host's top-level window, so the host's own keys keep working
 // (Escape closing Audacity's effect dialog, Ardour's shortcuts); space, the
@@ -395,6 +435,34 @@ TEST_F(TapeMotorEditor, OpenCloseCyclesAndDeletionWhileOpenLeaveNothing) {
     another.dispatch(effEditClose);
     EXPECT_EQ(openFileDescriptors(), descriptors);
     EXPECT_EQ(xErrors(), 0);
+}
+
+// A host on a machine without an X server (a render farm, a terminal
+// session) still asks for the editor's size and may try to open it: the
+// size is the one at 100 %, the window stays closed, and idling, keys and
+// closing are harmless.
+TEST(TapeMotorEditorWithoutX, StaysClosedAndGivesItsSizeAtOneHundredPercent) {
+    setenv("GDK_SCALE", "1", 1);
+    host::Host hostSide;
+    host::Effect reference(library(), hostSide);
+    ERect* rect = nullptr;
+    ASSERT_EQ(reference.dispatch(effEditGetRect, 0, 0, &rect), 1);
+    const ERect atOneHundredPercent = *rect;
+
+    const std::string display = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
+    unsetenv("DISPLAY");
+    unsetenv("GDK_SCALE");  // so that the size would come from the display's resources
+    host::Effect effect(library(), hostSide);
+    ASSERT_EQ(effect.dispatch(effEditGetRect, 0, 0, &rect), 1);
+    EXPECT_EQ(rect->right - rect->left, atOneHundredPercent.right - atOneHundredPercent.left);
+    EXPECT_EQ(rect->bottom - rect->top, atOneHundredPercent.bottom - atOneHundredPercent.top);
+    EXPECT_EQ(effect.dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(std::uintptr_t{0x200001})), 0);
+    effect.dispatch(effEditIdle);
+    effect.dispatch(effEditKeyDown, ' ', 0, nullptr, 0.0f);
+    effect.dispatch(effEditClose);
+    setenv("DISPLAY", display.c_str(), 1);
+    EXPECT_TRUE(edits(hostSide).empty());
+    EXPECT_EQ(effect.getParameter(0), 0.0f);  // space did not press the button of a window that is not there
 }
 
 }  // namespace
