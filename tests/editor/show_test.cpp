@@ -4,6 +4,7 @@
 #include <cairo/cairo.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 
 #include "tools/ToolTestSupport.h"
@@ -64,6 +65,14 @@ TEST(Show, RefusesWhatItCannotShow) {
         EXPECT_EQ(result.exitCode, test.exitCode);
         EXPECT_NE(result.err.find(test.message), std::string::npos) << result.err;
     }
+    // Without an X server: a failure that says what is missing.
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under xvfb-run";
+    const std::string display = std::getenv("DISPLAY");
+    unsetenv("DISPLAY");
+    const tooltest::RunResult headless = runTool({"show", TAPEMOTOR_PLUGIN_PATH, "--seconds", "1"});
+    setenv("DISPLAY", display.c_str(), 1);
+    EXPECT_EQ(headless.exitCode, 1);
+    EXPECT_NE(headless.err.find("cannot open the X display (is DISPLAY set?)"), std::string::npos) << headless.err;
 }
 
 TEST(Show, ScreenshotsShowTheButtonLitWhileTriggerIsOn) {
