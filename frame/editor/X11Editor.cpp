@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 #include <limits>
+#include <utility>
 
 #include "X11Display.h"
 
