@@ -7,6 +7,7 @@
 #include <new>
 #include <numbers>
 
+#include "FlushToZero.h"
 #include "TapeMotorEditor.h"
 #include "TapeMotorMappings.h"
 
@@ -470,6 +471,9 @@ void TapeMotor::processReplacing(float** inputs, float** outputs, VstInt32 sampl
         return;
     }
     const Controls controls = readControls();
+    // The tape's gain falls toward zero as it stops: no subnormal products
+    // from here on, after the host's time is read.
+    const FlushToZero noSubnormals;
     if (!controls.latch) latchedOff = false;  // the latched state belongs to Latch
     Tape local = tape;
     rescaleRamp(local, controls);

@@ -8,7 +8,11 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <string>
+#include <utility>
 #include <vector>
+
+#include <xmmintrin.h>
 
 #include "TapeMotorRig.h"
 
@@ -169,3 +173,44 @@ INSTANTIATE_TEST_SUITE_P(Motions, Clicks, testing::ValuesIn(kMotions), [](const 
 });
 
 }  // namespace
+
+// --- Subnormals: a tail at -400 dB (a reverb dying away reaches it) through
+// stops whose gain falls toward zero. Products below the smallest normal
+// float come out as zero, never as subnormals, which would slow this and
+// every later plug-in; and the host's floating-point mode is left as it was.
+
+struct QuietStop {
+    const char* name;
+    float stop, curve, brake, mix;  // host values
+};
+void PrintTo(const QuietStop& s, std::ostream* out) { *out << s.name; }
+
+class Subnormals : public ::testing::TestWithParam<QuietStop> {};
+
+TEST_P(Subnormals, AQuietTailThroughAStopGivesNone) {
+    const QuietStop& s = GetParam();
+    constexpr std::size_t kFrames = 48000;
+    constexpr std::size_t kGapEvery = 256, kGapFrames = 64;  // silence between bursts, as tails have
+    host::Signal in = sine(kToneHz, kRateHz, kFrames, 1e-20);
+    for (std::size_t i = 0; i < kFrames; ++i)
+        if (i % kGapEvery >= kGapEvery - kGapFrames) in[0][i] = in[1][i] = 0.0f;
+    Rig rig(kRateHz, 512);
+    for (const auto& [index, value] : {std::pair{kStop, s.stop}, {kCurve, s.curve}, {kBrake, s.brake}, {kMix, s.mix}})
+        rig.effect.setParameter(index, value);
+    const unsigned hostMode = _mm_getcsr();
+    const host::Signal out = rig.play(in, 512, {{{4800, kTrigger, 1.0f}}, {}});
+    EXPECT_EQ(_mm_getcsr(), hostMode);
+    std::size_t subnormal = 0;
+    for (const auto& channel : out)
+        subnormal += static_cast<std::size_t>(std::count_if(channel.begin(), channel.end(), [](float x) {
+            return std::fpclassify(x) == FP_SUBNORMAL;
+        }));
+    EXPECT_EQ(subnormal, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, Subnormals,
+                         ::testing::Values(QuietStop{"tape_curved_mix_tiny", 0.5f, 0.9f, 0.0f, 1e-9f},
+                                           QuietStop{"tape_steep_mix_tiny", 0.5f, 1.0f, 0.0f, 1e-9f},
+                                           QuietStop{"spinback_steep", 0.3f, 1.0f, 1.0f, 1.0f},
+                                           QuietStop{"spinback_short_mix_tiny", 0.1f, 0.9f, 1.0f, 1e-9f}),
+                         [](const auto& info) { return std::string(info.param.name); });
